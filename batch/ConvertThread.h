@@ -1,0 +1,72 @@
+#pragma once
+
+// The background batch: converts one SOFA file, or walks a directory (and,
+// when asked, its whole tree into a mirrored output tree), calling the
+// per-file converter for each file. It is also the conversion's message sink.
+
+#include "batch/PrintMsgI.h"
+
+#include <juce_core/juce_core.h>
+
+#include <atomic>
+#include <vector>
+
+struct ConversionSettings
+{
+    juce::String inFile;   // absolute path of a SOFA file or a directory
+    juce::String outDir;   // absolute path of an existing output directory
+    bool recurse = false;  // directory input: also convert sub-directories
+    int procOption = 2;    // 0 none, 1 crop, 2 minimum phase; others behave as 0
+    int cropThresh = 20;   // dB below the peak, only its magnitude counts
+};
+
+class ConvertThread : public juce::Thread, public PrintMsgI
+{
+public:
+    ConvertThread();
+    // Never kills the thread: asks it to stop, abandons the running file and waits.
+    ~ConvertThread() override;
+
+    // Starts the batch; settings must stay alive and unchanged until it ends.
+    void convert(ConversionSettings* settingsToUse);
+
+    void run() override;
+    bool convertDirectory(const juce::File& inDir, const juce::File& outDir);
+    bool convertFile(const juce::String& inPath, const juce::File& outDir);
+
+    void printMsg(const char* format, ...) override
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+
+    // Moves all pending text out, atomically with respect to printMsg.
+    juce::String takeMessages();
+
+    // Stop without force: raises the exit flag and waits up to timeoutMs for the
+    // batch to end (the running file finishes, then "Aborted by user"). Returns
+    // true when it ended in time. When it did not, the running file is abandoned
+    // at its next safe point (nothing written for it) and the thread ends soon
+    // after; isThreadRunning tells when.
+    bool stopBatch(int timeoutMs);
+
+    // Progress and outcome of the current (or last) batch.
+    int getFilesStarted() const { return filesStarted.load(); }   // handed to the converter
+    int getFilesFailed() const { return filesFailed.load(); }     // failed, or set not written
+    bool wasAborted() const { return aborted.load(); }            // "Aborted by user" was printed
+
+    juce::CriticalSection messageLock;
+    juce::String pendingMessages;
+
+private:
+    ConversionSettings* settings = nullptr;
+    std::atomic<bool> abandonFile { false };
+    std::atomic<int> filesStarted { 0 };
+    std::atomic<int> filesFailed { 0 };
+    std::atomic<bool> aborted { false };
+    std::vector<juce::String> visitedDirectories; // guards the walk against link cycles
+
+    bool stopRequested();
+
+    JUCE_DECLARE_NON_COPYABLE (ConvertThread)
+};

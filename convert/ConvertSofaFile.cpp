@@ -1,0 +1,211 @@
+#include "convert/ConvertSofaFile.h"
+
+#include "convert/SofaInput.h"
+#include "convert/SourcePositions.h"
+#include "convert/TargetGrid.h"
+#include "dsp/crop.h"
+#include "dsp/fft.h"
+#include "dsp/minphase.h"
+#include "hrtf/HrtfSet.h"
+
+#include <cfloat>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+namespace
+{
+enum ProcOption
+{
+    procNone = 0,
+    procCrop = 1,
+    procMinimumPhase = 2
+};
+
+// Treats one pair in place; returns its ITD in samples (left later = positive).
+float processPair(std::vector<float>& left, std::vector<float>& right, float fs, std::int32_t procOption,
+                  float threshold)
+{
+    if (procOption == procCrop)
+    {
+        const auto n = static_cast<std::int32_t>(left.size());
+        const std::int32_t onsetLeft = findOnset(left.data(), n, threshold);
+        dropLeading(left.data(), n, onsetLeft);
+        const std::int32_t onsetRight = findOnset(right.data(), n, threshold);
+        dropLeading(right.data(), n, onsetRight);
+        return static_cast<float>(onsetLeft - onsetRight);
+    }
+    if (procOption == procMinimumPhase)
+    {
+        const float itd = estimateItd(right, left, fs, 500.0f, 2000.0f);
+        left = minimumPhase(left);
+        right = minimumPhase(right);
+        return itd;
+    }
+    return 0.0f;
+}
+
+std::size_t checkedProduct(std::size_t a, std::size_t b, const char* what)
+{
+    if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a)
+        throw std::length_error(std::string(what) + " is too large");
+    return a * b;
+}
+
+bool isUsableSamplingRate(double rate)
+{
+    // Truncated to an int32 for the set: it must be a finite rate of at least 1 Hz that fits.
+    return std::isfinite(rate) && rate >= 1.0 && rate < 2147483648.0;
+}
+
+bool allFinite(const std::vector<Position>& positions)
+{
+    for (const Position& p : positions)
+        if (!std::isfinite(p.elevation) || !std::isfinite(p.azimuth) || !std::isfinite(p.distance))
+            return false;
+    return true;
+}
+
+// True when every sample is finite as a 32-bit float too.
+bool allSamplesUsable(const std::vector<double>& samples)
+{
+    for (double v : samples)
+        if (!(std::fabs(v) <= FLT_MAX))
+            return false;
+    return true;
+}
+
+bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath, std::int32_t procOption,
+             std::int32_t cropThresh, const std::function<bool()>& shouldAbandon, bool& setWritten)
+{
+    const auto abandoned = [&shouldAbandon] { return shouldAbandon && shouldAbandon(); };
+
+    SofaInput input;
+    if (!openSofaInput(sink, sofaPath, input))
+        return false;
+    if (!isUsableSamplingRate(input.samplingRate))
+    {
+        sink.printMsg("invalid sampling rate: %g\n", input.samplingRate);
+        return false;
+    }
+    if (abandoned())
+        return false;
+
+    std::vector<Position> positions;
+    if (readSourcePositions(*input.file, positions) != 0)
+        return false;
+    const auto M = static_cast<std::size_t>(input.M);
+    if (positions.size() == 1 && M > 1)
+        positions.resize(M, positions.front()); // one position stands for every measurement
+    if (positions.size() != M)
+    {
+        sink.printMsg("expected one source position per measurement\n");
+        return false;
+    }
+    if (!allFinite(positions))
+    {
+        sink.printMsg("invalid values in SourcePosition\n");
+        return false;
+    }
+    for (Position& p : positions)
+        p.distance = 1.0;
+    const std::vector<UnitVector> measured = unitVectors(positions);
+
+    const TargetGrid grid = chooseTargetGrid(sink, positions);
+
+    const std::int32_t N = input.N;
+    const std::int32_t L = procOption == procMinimumPhase ? nextPowerOfTwo(N) : N;
+    HrtfSetInfo info(static_cast<std::int32_t>(grid.elevs.size()));
+    info.flags = (procOption == procCrop || procOption == procMinimumPhase) ? ITD_extracted : 0;
+    info.sampRate = static_cast<std::int32_t>(input.samplingRate);
+    info.numACoeff = 0;
+    info.numBCoeff = L;
+    info.elevs = grid.elevs;
+    info.numAz = grid.numAz;
+    HrtfSet set(info);
+    HrtfCursor cursor(set);
+
+    TargetMap map;
+    if (!mapTargets(sink, grid, positions, measured, map, shouldAbandon) || abandoned())
+        return false;
+
+    const std::size_t blockSize = checkedProduct(checkedProduct(M, 2, "Data.IR"), static_cast<std::size_t>(N), "Data.IR");
+    std::vector<double> block(blockSize, 0.0);
+    if (!input.hrir->GetDataIR(block.data(), static_cast<unsigned>(input.M), 2, static_cast<unsigned>(N)))
+    {
+        sink.printMsg("error reading SOFA data\n");
+        return false;
+    }
+    if (!allSamplesUsable(block))
+    {
+        sink.printMsg("invalid values in Data.IR\n");
+        return false;
+    }
+
+    const auto fs = static_cast<float>(input.samplingRate);
+    const auto threshold = static_cast<float>(cropThresh);
+    const auto length = static_cast<std::size_t>(L);
+    const auto samples = static_cast<std::size_t>(N);
+    std::vector<float> left(length);
+    std::vector<float> right(length);
+    std::size_t k = 0;
+    for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
+    {
+        const std::int32_t count = grid.numAz[ring];
+        for (std::int32_t a = 0; a < count; ++a, ++k)
+        {
+            if (abandoned())
+                return false;
+            const auto m = static_cast<std::size_t>(map.measurement[k]);
+            left.assign(length, 0.0f);
+            right.assign(length, 0.0f);
+            const double* leftSource = &block[(m * 2 + 0) * samples];
+            const double* rightSource = &block[(m * 2 + 1) * samples];
+            for (std::size_t n = 0; n < samples; ++n)
+            {
+                left[n] = static_cast<float>(leftSource[n]);
+                right[n] = static_cast<float>(rightSource[n]);
+            }
+
+            const float itd = processPair(left, right, fs, procOption, threshold);
+            cursor.setPosition(static_cast<float>(grid.elevs[ring]), targetAzimuth(a, count));
+            cursor.setHrirs(left.data(), right.data(), L);
+            cursor.setItd(itd);
+        }
+    }
+    if (abandoned())
+        return false;
+
+    setWritten = set.write(outPath);
+    if (setWritten)
+        sink.printMsg("sucessfully wrote TN file: %s\n", outPath.c_str());
+    else
+        sink.printMsg("error writing HRTF file: %s\n", set.errorMsg.c_str());
+    return true;
+}
+} // namespace
+
+bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath,
+                     std::int32_t procOption, std::int32_t cropThresh,
+                     const std::function<bool()>& shouldAbandon, bool* setWritten)
+{
+    bool written = false;
+    bool result = false;
+    try
+    {
+        result = convert(sink, sofaPath, outPath, procOption, cropThresh, shouldAbandon, written);
+    }
+    catch (const std::exception& e)
+    {
+        sink.printMsg("Exception occurred: %s\n", e.what());
+    }
+    catch (...)
+    {
+        sink.printMsg("Unknown exception occurred!\n");
+    }
+    if (setWritten != nullptr)
+        *setWritten = written;
+    return result;
+}

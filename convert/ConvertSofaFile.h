@@ -1,0 +1,18 @@
+#pragma once
+
+// One SOFA file (SimpleFreeFieldHRIR) becomes one HRTF set on disk.
+
+#include "batch/PrintMsgI.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Returns true once the set's write has been attempted (also after a failed
+// write, which has been reported); false on every earlier failure, including
+// exceptions, and when shouldAbandon answered true at one of the safe points
+// (then nothing is written). shouldAbandon may be empty. When setWritten is
+// given it tells whether the set's two files were written successfully.
+bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath,
+                     std::int32_t procOption, std::int32_t cropThresh,
+                     const std::function<bool()>& shouldAbandon = {}, bool* setWritten = nullptr);

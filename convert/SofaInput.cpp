@@ -1,0 +1,50 @@
+#include "convert/SofaInput.h"
+
+bool openSofaInput(PrintMsgI& sink, const std::string& sofaPath, SofaInput& input)
+{
+    input = SofaInput();
+    sink.printMsg("==========\nSOFA filename: %s\n", sofaPath.c_str());
+
+    auto file = std::make_unique<sofa::File>(sofaPath);
+    if (!file->IsValid())
+    {
+        sink.printMsg("not a valid SOFA file\n");
+        return false;
+    }
+
+    auto hrir = std::make_unique<sofa::SimpleFreeFieldHRIR>(sofaPath);
+    if (!hrir->IsValid())
+    {
+        sink.printMsg("not a valid SimpleFreeFieldHRIR\n");
+        return false;
+    }
+
+    double samplingRate = 0.0;
+    if (!hrir->GetSamplingRate(samplingRate))
+    {
+        sink.printMsg("missing sampling rate\n");
+        return false;
+    }
+    sink.printMsg("sampling rate: %g\n", samplingRate);
+
+    // The validity checks have rejected lengths that do not fit an int32.
+    const auto M = static_cast<std::int32_t>(hrir->GetNumMeasurements());
+    const auto R = static_cast<std::int32_t>(hrir->GetNumReceivers());
+    const auto N = static_cast<std::int32_t>(hrir->GetNumDataSamples());
+    sink.printMsg("number of measurements: %d\n", M);
+    sink.printMsg("number of receivers: %d\n", R);
+    sink.printMsg("number of samples per measurement: %d\n", N);
+    if (R != 2)
+    {
+        sink.printMsg("expected two receivers\n");
+        return false;
+    }
+
+    input.file = std::move(file);
+    input.hrir = std::move(hrir);
+    input.samplingRate = samplingRate;
+    input.M = M;
+    input.R = R;
+    input.N = N;
+    return true;
+}

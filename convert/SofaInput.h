@@ -1,0 +1,24 @@
+#pragma once
+
+// First stage of a file's conversion: announce, open twice, check, read the facts.
+
+#include "batch/PrintMsgI.h"
+#include "sofa/sofasimplefreefieldhrir.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct SofaInput
+{
+    std::unique_ptr<sofa::File> file;                 // general SOFA view: source positions
+    std::unique_ptr<sofa::SimpleFreeFieldHRIR> hrir;  // convention view: rate, sizes, Data.IR
+    double samplingRate = 0.0;
+    std::int32_t M = 0;
+    std::int32_t R = 0;
+    std::int32_t N = 0;
+};
+
+// False after sending the failure's message. SOFA-rule and netCDF exceptions
+// leave the function (the caller reports them); what was opened is released.
+bool openSofaInput(PrintMsgI& sink, const std::string& sofaPath, SofaInput& input);

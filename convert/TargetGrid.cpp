@@ -1,0 +1,172 @@
+#include "convert/TargetGrid.h"
+
+#include <cmath>
+
+namespace
+{
+constexpr double pi = 3.141592653589793;
+
+double toRadians(double degrees)
+{
+    return degrees * pi / 180.0;
+}
+} // namespace
+
+UnitVector unitVector(double elevation, double azimuth, double distance)
+{
+    const double el = toRadians(elevation);
+    const double az = toRadians(azimuth);
+    UnitVector v;
+    v.x = std::sin(az) * (std::cos(el) * distance);
+    v.y = std::cos(az) * (std::cos(el) * distance);
+    v.z = std::sin(el) * distance;
+    return v;
+}
+
+std::vector<UnitVector> unitVectors(const std::vector<Position>& positions)
+{
+    std::vector<UnitVector> vectors;
+    vectors.reserve(positions.size());
+    for (const Position& p : positions)
+        vectors.push_back(unitVector(p.elevation, p.azimuth, 1.0));
+    return vectors;
+}
+
+float capArea(float radius, float el)
+{
+    const float d = 90.0f - std::fabs(el);
+    const float c = std::cos(static_cast<float>(static_cast<double>(d) * pi / 180.0));
+    const double r = radius;
+    const float area = static_cast<float>(static_cast<double>(1.0f - c) * (2.0 * pi * r * r));
+    if (el >= 0.0f)
+        return area;
+    return static_cast<float>(4.0 * pi * r * r - static_cast<double>(area));
+}
+
+std::size_t TargetGrid::numTargets() const
+{
+    std::size_t total = 0;
+    for (std::int32_t count : numAz)
+        total += static_cast<std::size_t>(count);
+    return total;
+}
+
+TargetGrid chooseTargetGrid(PrintMsgI& sink, const std::vector<Position>& positions)
+{
+    float lo = 90.0f;
+    float hi = -90.0f;
+    for (const Position& p : positions)
+    {
+        const auto e = static_cast<float>(p.elevation);
+        if (e < lo)
+            lo = e;
+        if (e > hi)
+            hi = e;
+    }
+
+    const float area = hi > lo ? capArea(1.0f, lo) - capArea(1.0f, hi) : 0.0f;
+    const float spacingRadians = std::sqrt(area / static_cast<float>(positions.size()));
+    const auto spacing = static_cast<float>(static_cast<double>(spacingRadians * 180.0f) / pi);
+    sink.printMsg("average angular spacing: %g degrees\n", spacing);
+
+    float t = 30.0f;
+    if (spacing < 5.0f)
+        t = 5.0f;
+    else if (spacing < 10.0f)
+        t = 10.0f;
+    else if (spacing < 15.0f)
+        t = 15.0f;
+    sink.printMsg("choosing target spacing: %g degrees\n", t);
+    const auto tr = static_cast<float>(toRadians(t));
+
+    const float e0 = std::round(lo / t) * t;
+    const float e1 = std::round(hi / t) * t;
+    const auto numElev = static_cast<std::int32_t>(std::round((e1 - e0) / t)) + 1;
+    sink.printMsg("%d target elevs: %g to %g\n", numElev, e0, e1);
+
+    TargetGrid grid;
+    grid.spacing = t;
+    grid.elevs.resize(static_cast<std::size_t>(numElev));
+    grid.numAz.resize(static_cast<std::size_t>(numElev));
+    for (std::int32_t i = 0; i < numElev; ++i)
+    {
+        const auto elev = static_cast<std::int32_t>(static_cast<float>(i) * t + e0);
+        const float c = std::cos(static_cast<float>(toRadians(elev)));
+        auto count = static_cast<std::int32_t>(std::round(static_cast<double>(c) * 2.0 * pi / tr));
+        if (count < 1)
+            count = 1;
+        grid.elevs[static_cast<std::size_t>(i)] = elev;
+        grid.numAz[static_cast<std::size_t>(i)] = count;
+    }
+    return grid;
+}
+
+float targetAzimuth(std::int32_t a, std::int32_t count)
+{
+    return static_cast<float>(a) * (360.0f / static_cast<float>(count));
+}
+
+bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Position>& positions,
+                const std::vector<UnitVector>& measured, TargetMap& map,
+                const std::function<bool()>& shouldStop)
+{
+    const std::size_t numTargets = grid.numTargets();
+    map.targets.clear();
+    map.measurement.clear();
+    map.targets.reserve(numTargets);
+    map.measurement.reserve(numTargets);
+
+    float largestError = 0.0f;
+    std::int32_t largestIndex = 0;
+    float errorSum = 0.0f;
+
+    for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
+    {
+        if (shouldStop && shouldStop())
+            return false;
+        const auto el = static_cast<float>(grid.elevs[ring]);
+        const std::int32_t count = grid.numAz[ring];
+        for (std::int32_t a = 0; a < count; ++a)
+        {
+            const float az = targetAzimuth(a, count);
+            const UnitVector t = unitVector(el, az, 1.0);
+
+            double best = 2.0;
+            std::int32_t bestIndex = 0;
+            for (std::size_t j = 0; j < measured.size(); ++j)
+            {
+                const double dx = t.x - measured[j].x;
+                const double dy = t.y - measured[j].y;
+                const double dz = t.z - measured[j].z;
+                const double distance = std::sqrt(dy * dy + dx * dx + dz * dz);
+                if (distance < best)
+                {
+                    best = distance;
+                    bestIndex = static_cast<std::int32_t>(j);
+                }
+            }
+
+            const auto k = static_cast<std::int32_t>(map.measurement.size());
+            map.targets.push_back(Position { el, az, 1.0 });
+            map.measurement.push_back(bestIndex);
+            if (best > largestError)
+            {
+                largestError = static_cast<float>(best);
+                largestIndex = k;
+            }
+            errorSum = static_cast<float>(static_cast<double>(errorSum) + best);
+        }
+    }
+
+    const auto largestDegrees = static_cast<float>(static_cast<double>(largestError * 180.0f) / pi);
+    sink.printMsg("largest error %g (%.3g deg) at targetIndex %d\n", largestError, largestDegrees,
+                  largestIndex);
+    const Position& target = map.targets[static_cast<std::size_t>(largestIndex)];
+    const Position& source = positions[static_cast<std::size_t>(map.measurement[static_cast<std::size_t>(largestIndex)])];
+    sink.printMsg("TN (el %.3g az %.3g) <=> SOFA (el %.3g az %.3g)\n", target.elevation, target.azimuth,
+                  source.elevation, source.azimuth);
+    const float averageError = errorSum / static_cast<float>(numTargets);
+    sink.printMsg("average error %g (%.3g deg)\n", averageError,
+                  static_cast<double>(averageError * 180.0f) / pi);
+    return true;
+}

@@ -1,0 +1,83 @@
+#include "batch/Log.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace
+{
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class LogTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        closeLog();
+        logLevel = 3;
+    }
+    fixture::TempDir dir;
+};
+} // namespace
+
+TEST_F(LogTest, LevelZeroOrNegativeCreatesNoFile)
+{
+    EXPECT_FALSE(setUpLog(0, false, "", dir.path()));
+    EXPECT_FALSE(setUpLog(-2, true, dir.file("x.log"), dir.path()));
+    logPrintf("fft.c", "nothing %d", 1);
+    EXPECT_FALSE(std::ifstream(dir.file("Quillon.log")).good());
+    EXPECT_FALSE(std::ifstream(dir.file("x.log")).good());
+    EXPECT_EQ(logLevel, 3);
+}
+
+TEST_F(LogTest, LinesHaveTimeSourceAndOneNewline)
+{
+    ASSERT_TRUE(setUpLog(9, false, "", dir.path()));
+    EXPECT_EQ(logLevel, 5);
+    logPrintf("fft.c", "can't allocate %zu bytes", static_cast<std::size_t>(4096));
+    logPrintf("src", "%s", "ends\n");
+    logPrintf("src", "own newline\n");
+    const std::string text = readFile(dir.file("Quillon.log"));
+    const std::regex layout("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d fft\\.c can't allocate 4096 bytes\n"
+                            "\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d src ends\n\n"
+                            "\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d src own newline\n");
+    EXPECT_TRUE(std::regex_match(text, layout)) << text;
+}
+
+TEST_F(LogTest, TooLargeMessageIsReplacedByMarker)
+{
+    const std::string path = dir.file("big.log");
+    ASSERT_TRUE(setUpLog(1, true, path, dir.path()));
+    EXPECT_EQ(logLevel, 1);
+    const std::string huge(2000, 'x');
+    logPrintf("src", "%s", huge.c_str());
+    const std::string text = readFile(path);
+    EXPECT_TRUE(std::regex_match(text, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d src \\*log message too large\\*\n")))
+        << text;
+}
+
+TEST_F(LogTest, AppendsAcrossRunsAndEmptyPathStaysOff)
+{
+    const std::string path = dir.file("a.log");
+    ASSERT_TRUE(setUpLog(1, true, path, dir.path()));
+    logPrintf("s", "one");
+    closeLog();
+    ASSERT_TRUE(setUpLog(1, true, path, dir.path()));
+    logPrintf("s", "two");
+    const std::string text = readFile(path);
+    EXPECT_NE(text.find(" s one\n"), std::string::npos);
+    EXPECT_NE(text.find(" s two\n"), std::string::npos);
+    closeLog();
+    EXPECT_FALSE(setUpLog(1, true, "", dir.path()));
+    EXPECT_FALSE(setUpLog(1, true, dir.file("missing/dir/x.log"), dir.path()));
+}
