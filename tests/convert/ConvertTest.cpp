@@ -1,0 +1,335 @@
+#include "convert/ConvertSofaFile.h"
+#include "fixtures/CapturingSink.h"
+#include "fixtures/SofaFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+namespace
+{
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool exists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
+
+std::vector<std::string> headerLines(const std::string& path)
+{
+    const std::string text = readFile(path + ".txt");
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
+    return lines;
+}
+
+std::vector<float> readData(const std::string& path)
+{
+    const std::string bytes = readFile(path);
+    std::vector<float> values(bytes.size() / 4);
+    for (std::size_t i = 0; i < values.size(); ++i)
+    {
+        std::uint32_t word = 0;
+        for (int b = 0; b < 4; ++b)
+            word = (word << 8) | static_cast<unsigned char>(bytes[i * 4 + static_cast<std::size_t>(b)]);
+        std::memcpy(&values[i], &word, 4);
+    }
+    return values;
+}
+
+// Four measurements on the horizontal ring, each with its own impulse response.
+fixture::SofaFixture ringFixture(int N)
+{
+    fixture::SofaFixture f;
+    f.M = 4;
+    f.N = N;
+    f.sourcePositions = { { 0, 0, 1.5 }, { 90, 0, 1.5 }, { 180, 0, 1.5 }, { 270, 0, 1.5 } };
+    f.ir.resize(static_cast<std::size_t>(4 * 2 * N));
+    for (int m = 0; m < 4; ++m)
+        for (int r = 0; r < 2; ++r)
+            for (int n = 0; n < N; ++n)
+                f.ir[static_cast<std::size_t>((m * 2 + r) * N + n)] = std::sin(0.3 * n + m + 0.5 * r) / (1 + n);
+    return f;
+}
+
+struct Converted
+{
+    bool result = false;
+    std::string messages;
+    std::string outPath;
+};
+
+Converted convert(const fixture::TempDir& dir, const fixture::SofaFixture& f, int procOption, int cropThresh = 20,
+                  const std::string& name = "set")
+{
+    const std::string sofaPath = dir.file(name + ".sofa");
+    fixture::writeSofa(sofaPath, f);
+    fixture::CapturingSink sink;
+    Converted c;
+    c.outPath = dir.file(name);
+    c.result = convertSofaFile(sink, sofaPath, c.outPath, procOption, cropThresh);
+    c.messages = sink.text;
+    return c;
+}
+} // namespace
+
+TEST(ConvertSofaFile, ReportsEveryStepAndWritesTheSet)
+{
+    fixture::TempDir dir;
+    const Converted c = convert(dir, ringFixture(8), 0);
+    ASSERT_TRUE(c.result) << c.messages;
+    const std::string head = "==========\nSOFA filename: " + dir.file("set.sofa") + "\n"
+                             "sampling rate: 48000\n"
+                             "number of measurements: 4\n"
+                             "number of receivers: 2\n"
+                             "number of samples per measurement: 8\n"
+                             "average angular spacing: 0 degrees\n"
+                             "choosing target spacing: 5 degrees\n"
+                             "1 target elevs: 0 to 0\n"
+                             "largest error 0.765367 (43.9 deg) at targetIndex 9\n"
+                             "TN (el 0 az 45) <=> SOFA (el 0 az 0)\n";
+    EXPECT_EQ(c.messages.substr(0, head.size()), head);
+    EXPECT_NE(c.messages.find("\naverage error "), std::string::npos);
+    const std::string tail = "sucessfully wrote TN file: " + c.outPath + "\n";
+    ASSERT_GE(c.messages.size(), tail.size());
+    EXPECT_EQ(c.messages.substr(c.messages.size() - tail.size()), tail);
+
+    const auto lines = headerLines(c.outPath);
+    const std::vector<std::string> expected = { "% fs n_elevs n_hrtfs flags num_b_coeff num_a_coeff",
+                                                "% flags:",
+                                                "48000 1 72 0 8 0",
+                                                "% elevs(1,:)",
+                                                "0",
+                                                "% elevs(2,:)",
+                                                "72" };
+    EXPECT_EQ(lines, expected);
+
+    // Targets at 0, 90, 180 and 270 degrees hold measurements 0 to 3, as 32-bit floats.
+    const fixture::SofaFixture f = ringFixture(8);
+    const std::vector<float> data = readData(c.outPath);
+    ASSERT_EQ(data.size(), 72u * 16u);
+    for (int m = 0; m < 4; ++m)
+    {
+        const std::size_t target = static_cast<std::size_t>(m) * 18;
+        for (int r = 0; r < 2; ++r)
+            for (int n = 0; n < 8; ++n)
+                EXPECT_EQ(data[target * 16 + static_cast<std::size_t>(r * 8 + n)],
+                          static_cast<float>(f.ir[static_cast<std::size_t>((m * 2 + r) * 8 + n)]));
+    }
+}
+
+TEST(ConvertSofaFile, TreatmentDecidesLengthAndFlags)
+{
+    struct Case
+    {
+        int N, procOption;
+        const char* row;
+        bool itds;
+    };
+    const Case cases[] = {
+        { 200, 0, "48000 1 72 0 200 0", false }, { 200, 1, "48000 1 72 2 200 0", true },
+        { 200, 2, "48000 1 72 2 256 0", true },  { 256, 2, "48000 1 72 2 256 0", true },
+        { 1, 2, "48000 1 72 2 1 0", true },      { 2, 2, "48000 1 72 2 2 0", true },
+        { 3, 2, "48000 1 72 2 4 0", true },      { 200, 3, "48000 1 72 0 200 0", false },
+        { 200, -1, "48000 1 72 0 200 0", false },
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "N " << c.N << " option " << c.procOption);
+        fixture::TempDir dir;
+        const Converted out = convert(dir, ringFixture(c.N), c.procOption);
+        ASSERT_TRUE(out.result) << out.messages;
+        const auto lines = headerLines(out.outPath);
+        ASSERT_GE(lines.size(), 7u);
+        EXPECT_EQ(lines[2], c.row);
+        EXPECT_EQ(lines[1], c.itds ? "% flags: ITD_extracted" : "% flags:");
+        EXPECT_EQ(lines.size(), c.itds ? 7u + 1u + 72u : 7u);
+        for (std::size_t i = 8; i < lines.size(); ++i)
+            EXPECT_TRUE(std::isfinite(std::stod(lines[i]))) << lines[i];
+        const int length = std::stoi(lines[2].substr(lines[2].rfind(' ', lines[2].size() - 3) + 1));
+        EXPECT_EQ(readFile(out.outPath).size(), 4u * 72u * 2u * static_cast<std::size_t>(length));
+    }
+}
+
+TEST(ConvertSofaFile, UnknownOptionAndThresholdSignChangeNothing)
+{
+    fixture::TempDir dir;
+    const fixture::SofaFixture f = ringFixture(64);
+    const Converted none = convert(dir, f, 0, 20, "none");
+    const Converted three = convert(dir, f, 3, 20, "three");
+    EXPECT_EQ(readFile(none.outPath), readFile(three.outPath));
+    EXPECT_EQ(readFile(none.outPath + ".txt"), readFile(three.outPath + ".txt"));
+
+    const Converted plus = convert(dir, f, 1, 20, "plus");
+    const Converted minus = convert(dir, f, 1, -20, "minus");
+    EXPECT_EQ(readFile(plus.outPath), readFile(minus.outPath));
+    EXPECT_EQ(readFile(plus.outPath + ".txt"), readFile(minus.outPath + ".txt"));
+    EXPECT_NE(readFile(plus.outPath), readFile(none.outPath));
+}
+
+TEST(ConvertSofaFile, FractionalSamplingRateIsTruncated)
+{
+    fixture::TempDir dir;
+    fixture::SofaFixture f = ringFixture(16);
+    f.samplingRate = 48000.7;
+    const Converted c = convert(dir, f, 2);
+    ASSERT_TRUE(c.result);
+    EXPECT_NE(c.messages.find("sampling rate: 48000.7\n"), std::string::npos);
+    EXPECT_EQ(headerLines(c.outPath)[2], "48000 1 72 2 16 0");
+}
+
+TEST(ConvertSofaFile, CropCarriesTheOnsetDifferenceAsItd)
+{
+    fixture::TempDir dir;
+    fixture::SofaFixture f = ringFixture(32);
+    std::fill(f.ir.begin(), f.ir.end(), 0.0);
+    for (int m = 0; m < 4; ++m)
+    {
+        f.ir[static_cast<std::size_t>((m * 2 + 0) * 32 + 8)] = 1.0; // left ear 3 samples later
+        f.ir[static_cast<std::size_t>((m * 2 + 1) * 32 + 5)] = -0.5;
+    }
+    const Converted c = convert(dir, f, 1);
+    ASSERT_TRUE(c.result);
+    const auto lines = headerLines(c.outPath);
+    ASSERT_EQ(lines.size(), 80u);
+    EXPECT_EQ(lines[7], "%  ITDs(1...n_hrtf)");
+    for (std::size_t i = 8; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], "3.000000");
+    const std::vector<float> data = readData(c.outPath);
+    // One sample before the onset stays: the impulse lands at sample 1 in both ears.
+    EXPECT_EQ(data[1], 1.0f);
+    EXPECT_EQ(data[32 + 1], -0.5f);
+}
+
+TEST(ConvertSofaFile, SingleSourcePositionServesEveryMeasurement)
+{
+    fixture::TempDir dir;
+    fixture::SofaFixture f = ringFixture(8);
+    f.singleSourcePosition();
+    f.sourcePositions = { { 90, 0, 1 } };
+    const Converted c = convert(dir, f, 0);
+    ASSERT_TRUE(c.result) << c.messages;
+    EXPECT_NE(c.messages.find("TN (el 0 az 270) <=> SOFA (el 0 az 90)\n"), std::string::npos) << c.messages;
+    // Every target takes measurement 0 (all equally near): its left response.
+    const std::vector<float> data = readData(c.outPath);
+    EXPECT_EQ(data[0], static_cast<float>(f.ir[0]));
+    EXPECT_EQ(data[71 * 16], static_cast<float>(f.ir[0]));
+}
+
+TEST(ConvertSofaFile, FailuresEndTheFileWithOneReason)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case
+    {
+        const char* name;
+        std::function<void(fixture::SofaFixture&)> edit;
+        const char* lastMessage;
+    };
+    const Case cases[] = {
+        { "one receiver", [](fixture::SofaFixture& f) { f.R = 1; f.ir.clear(); }, "number of samples per measurement: 8\nexpected two receivers\n" },
+        { "three receivers", [](fixture::SofaFixture& f) { f.R = 3; f.ir.clear(); }, "number of samples per measurement: 8\nexpected two receivers\n" },
+        { "NaN rate", [nan](fixture::SofaFixture& f) { f.samplingRate = nan; }, "invalid sampling rate: nan\n" },
+        { "zero rate", [](fixture::SofaFixture& f) { f.samplingRate = 0; }, "invalid sampling rate: 0\n" },
+        { "negative rate", [](fixture::SofaFixture& f) { f.samplingRate = -44100; }, "invalid sampling rate: -44100\n" },
+        { "huge rate", [](fixture::SofaFixture& f) { f.samplingRate = 1e12; }, "invalid sampling rate: 1e+12\n" },
+        { "NaN sample", [nan](fixture::SofaFixture& f) { f.ir[5] = nan; }, "invalid values in Data.IR\n" },
+        { "infinite sample", [inf](fixture::SofaFixture& f) { f.ir[17] = -inf; }, "invalid values in Data.IR\n" },
+        { "sample beyond float", [](fixture::SofaFixture& f) { f.ir[3] = 1e300; }, "invalid values in Data.IR\n" },
+        { "NaN position", [nan](fixture::SofaFixture& f) { f.sourcePositions[2][1] = nan; }, "invalid values in SourcePosition\n" },
+        { "rule violation", [](fixture::SofaFixture& f) { f.setText("RoomType", "free-field"); }, "Exception occurred: invalid 'RoomType'\n" },
+        { "per-measurement rate", [](fixture::SofaFixture& f) { f.samplingRatePerMeasurement = true; },
+          "Exception occurred: 'Data.SamplingRate' is not a scalar\n" },
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        fixture::TempDir dir;
+        fixture::SofaFixture f = ringFixture(8);
+        c.edit(f);
+        testing::internal::CaptureStderr();
+        const Converted out = convert(dir, f, 2);
+        testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(out.result);
+        const std::string last = c.lastMessage;
+        ASSERT_GE(out.messages.size(), last.size()) << out.messages;
+        EXPECT_EQ(out.messages.substr(out.messages.size() - last.size()), last) << out.messages;
+        EXPECT_FALSE(exists(out.outPath));
+        EXPECT_FALSE(exists(out.outPath + ".txt"));
+    }
+}
+
+TEST(ConvertSofaFile, NotANetcdfFileIsAnException)
+{
+    fixture::TempDir dir;
+    const std::string path = dir.file("text.sofa");
+    std::ofstream(path) << "this is not netCDF\n";
+    fixture::CapturingSink sink;
+    EXPECT_FALSE(convertSofaFile(sink, path, dir.file("text"), 2, 20));
+    const std::string head = "==========\nSOFA filename: " + path + "\nException occurred: ";
+    EXPECT_EQ(sink.text.substr(0, head.size()), head);
+    EXPECT_EQ(sink.text.back(), '\n');
+    EXPECT_EQ(std::count(sink.text.begin(), sink.text.end(), '\n'), 3);
+}
+
+TEST(ConvertSofaFile, FailedWriteIsReportedButNotAFailure)
+{
+    fixture::TempDir dir;
+    const std::string sofaPath = dir.file("set.sofa");
+    fixture::writeSofa(sofaPath, ringFixture(8));
+    fixture::CapturingSink sink;
+    const std::string outPath = dir.file("missing/set");
+    bool written = true;
+    EXPECT_TRUE(convertSofaFile(sink, sofaPath, outPath, 0, 20, {}, &written));
+    EXPECT_FALSE(written);
+    const std::string tail = "error writing HRTF file: Can't create HRTF data file " + outPath + "\n\n";
+    ASSERT_GE(sink.text.size(), tail.size());
+    EXPECT_EQ(sink.text.substr(sink.text.size() - tail.size()), tail);
+}
+
+TEST(ConvertSofaFile, AbandonedConversionWritesNothing)
+{
+    fixture::TempDir dir;
+    const std::string sofaPath = dir.file("set.sofa");
+    fixture::writeSofa(sofaPath, ringFixture(8));
+    for (int allowedChecks : { 0, 1, 2, 5, 40 })
+    {
+        fixture::CapturingSink sink;
+        int checks = 0;
+        const std::string outPath = dir.file("out" + std::to_string(allowedChecks));
+        EXPECT_FALSE(convertSofaFile(sink, sofaPath, outPath, 2, 20, [&] { return checks++ >= allowedChecks; }));
+        EXPECT_FALSE(exists(outPath));
+        EXPECT_FALSE(exists(outPath + ".txt"));
+        EXPECT_EQ(sink.text.find("sucessfully"), std::string::npos);
+    }
+}
+
+TEST(ConvertSofaFile, LowSamplingRateGivesFiniteItds)
+{
+    fixture::TempDir dir;
+    for (double rate : { 4000.0, 2000.0, 1.0 })
+    {
+        fixture::SofaFixture f = ringFixture(16);
+        f.samplingRate = rate;
+        const Converted c = convert(dir, f, 2, 20, "low" + std::to_string(static_cast<int>(rate)));
+        ASSERT_TRUE(c.result) << c.messages;
+        const auto lines = headerLines(c.outPath);
+        ASSERT_EQ(lines.size(), 80u);
+        for (std::size_t i = 8; i < lines.size(); ++i)
+            EXPECT_TRUE(std::isfinite(std::stod(lines[i]))) << rate << ": " << lines[i];
+    }
+}
