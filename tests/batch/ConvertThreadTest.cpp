@@ -1,0 +1,238 @@
+#include "batch/ConvertThread.h"
+#include "fixtures/SofaFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace
+{
+bool exists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+void makeDir(const std::string& path)
+{
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+}
+
+fixture::SofaFixture smallSet()
+{
+    fixture::SofaFixture f;
+    f.M = 4;
+    f.N = 16;
+    return f;
+}
+
+int countOf(const juce::String& text, const juce::String& what)
+{
+    int count = 0;
+    for (int at = text.indexOf(what); at >= 0; at = text.indexOf(at + 1, what))
+        ++count;
+    return count;
+}
+
+// Runs one batch to its end and returns everything it printed.
+juce::String runBatch(const std::string& in, const std::string& out, bool recurse, int procOption = 0)
+{
+    ConversionSettings settings;
+    settings.inFile = juce::String::fromUTF8(in.c_str());
+    settings.outDir = juce::String::fromUTF8(out.c_str());
+    settings.recurse = recurse;
+    settings.procOption = procOption;
+    ConvertThread thread;
+    thread.convert(&settings);
+    EXPECT_TRUE(thread.waitForThreadToExit(60000));
+    return thread.takeMessages();
+}
+} // namespace
+
+TEST(ConvertThread, MirrorsTheTreeWhenRecursing)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    fixture::writeSofa(in.file("a.sofa"), smallSet());
+    makeDir(in.file("B"));
+    makeDir(in.file("B/C"));
+    fixture::writeSofa(in.file("B/b.sofa"), smallSet());
+    fixture::writeSofa(in.file("B/C/c.SoFa"), smallSet());
+
+    const juce::String messages = runBatch(in.path(), out.path(), true);
+    EXPECT_EQ(countOf(messages, "sucessfully wrote TN file: "), 3) << messages;
+    for (const char* made : { "a", "a.txt", "B/b", "B/b.txt", "B/C/c", "B/C/c.txt" })
+        EXPECT_TRUE(exists(out.file(made))) << made;
+    EXPECT_EQ(countOf(messages, "Aborted by user"), 0);
+}
+
+TEST(ConvertThread, WithoutRecursionOnlyTheDirectorysOwnSofaFiles)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    fixture::writeSofa(in.file("x.SOFA"), smallSet());
+    fixture::writeSofa(in.file(".hidden.sofa"), smallSet());
+    fixture::writeSofa(in.file("set.final.sofa"), smallSet());
+    fixture::writeSofa(in.file("notes.sofa.bak"), smallSet());
+    fixture::writeSofa(in.file("hrir.nc"), smallSet());
+    makeDir(in.file("sub"));
+    fixture::writeSofa(in.file("sub/s.sofa"), smallSet());
+
+    const juce::String messages = runBatch(in.path(), out.path(), false);
+    EXPECT_EQ(countOf(messages, "sucessfully wrote TN file: "), 3) << messages;
+    for (const char* made : { "x", ".hidden", "set.final" })
+        EXPECT_TRUE(exists(out.file(made))) << made;
+    for (const char* skipped : { "notes.sofa", "hrir", "sub", "s" })
+        EXPECT_FALSE(exists(out.file(skipped))) << skipped;
+}
+
+TEST(ConvertThread, SingleFileConvertsWhateverItsName)
+{
+    struct Case
+    {
+        const char* input;
+        const char* base;
+    };
+    for (const Case& c : { Case { "hrir.nc", "hrir" }, Case { "x.SOFA", "x" }, Case { "set.final.sofa", "set.final" },
+                           Case { ".sofa", ".sofa" }, Case { "plain", "plain" } })
+    {
+        SCOPED_TRACE(c.input);
+        fixture::TempDir in;
+        fixture::TempDir out;
+        fixture::writeSofa(in.file(c.input), smallSet());
+        const juce::String messages = runBatch(in.file(c.input), out.path(), false);
+        EXPECT_TRUE(messages.contains("sucessfully wrote TN file: " + juce::String(out.file(c.base)) + "\n")) << messages;
+        EXPECT_TRUE(exists(out.file(c.base)));
+        EXPECT_TRUE(exists(out.file(std::string(c.base) + ".txt")));
+    }
+}
+
+TEST(ConvertThread, FirstFailureEndsTheWholeBatch)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    fixture::SofaFixture broken = smallSet();
+    broken.R = 1;
+    // Two sub-trees, each failing on its first file: whichever is listed first
+    // ends the batch, so exactly one file is ever tried.
+    for (const char* dir : { "one", "two" })
+    {
+        makeDir(in.file(dir));
+        fixture::writeSofa(in.file(std::string(dir) + "/bad.sofa"), broken);
+        makeDir(in.file(std::string(dir) + "/deeper"));
+        fixture::writeSofa(in.file(std::string(dir) + "/deeper/good.sofa"), smallSet());
+    }
+    const juce::String messages = runBatch(in.path(), out.path(), true);
+    EXPECT_EQ(countOf(messages, "SOFA filename: "), 1) << messages;
+    EXPECT_TRUE(messages.endsWith("expected two receivers\n")) << messages;
+    EXPECT_FALSE(exists(out.file("one/deeper/good")));
+    EXPECT_FALSE(exists(out.file("two/deeper/good")));
+}
+
+TEST(ConvertThread, FailedWriteDoesNotEndTheBatch)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    fixture::writeSofa(in.file("a.sofa"), smallSet());
+    fixture::writeSofa(in.file("b.sofa"), smallSet());
+    // A directory where the data file for "a" should go makes that write fail.
+    makeDir(out.file("a"));
+    ConversionSettings settings;
+    settings.inFile = in.path();
+    settings.outDir = out.path();
+    settings.procOption = 1;
+    ConvertThread thread;
+    thread.convert(&settings);
+    ASSERT_TRUE(thread.waitForThreadToExit(60000));
+    const juce::String messages = thread.takeMessages();
+    EXPECT_EQ(countOf(messages, "error writing HRTF file: "), 1) << messages;
+    EXPECT_EQ(countOf(messages, "sucessfully wrote TN file: "), 1) << messages;
+    EXPECT_EQ(thread.getFilesFailed(), 1);
+    EXPECT_TRUE(exists(out.file("b.txt")));
+}
+
+TEST(ConvertThread, OutputSubdirectoryThatCannotBeMadeEndsTheBatch)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    makeDir(in.file("B"));
+    fixture::writeSofa(in.file("B/b.sofa"), smallSet());
+    std::ofstream(out.file("B")) << "a file where the mirrored directory should be";
+    const juce::String messages = runBatch(in.path(), out.path(), true);
+    EXPECT_EQ(messages, "Error creating output dir '" + juce::String(out.file("B")) + "'\n");
+}
+
+TEST(ConvertThread, StopBetweenFilesPrintsOneAbortAndConvertsNothingMore)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    // Files slow enough (minimum phase on long responses) for the stop to land inside the first.
+    fixture::SofaFixture slow;
+    slow.M = 400;
+    slow.N = 2048;
+    for (const char* name : { "1.sofa", "2.sofa", "3.sofa", "4.sofa" })
+        fixture::writeSofa(in.file(name), slow);
+
+    ConversionSettings settings;
+    settings.inFile = in.path();
+    settings.outDir = out.path();
+    settings.procOption = 2;
+    ConvertThread thread;
+    thread.convert(&settings);
+    while (thread.getFilesStarted() < 1 && thread.isThreadRunning())
+        juce::Thread::sleep(1);
+    EXPECT_TRUE(thread.stopBatch(60000));
+    const juce::String messages = thread.takeMessages();
+    EXPECT_EQ(countOf(messages, "Aborted by user\n"), 1) << messages;
+    EXPECT_TRUE(messages.endsWith("Aborted by user\n"));
+    EXPECT_LT(countOf(messages, "SOFA filename: "), 4);
+    EXPECT_TRUE(thread.wasAborted());
+}
+
+TEST(ConvertThread, AbandonedFileLeavesNoSetBehind)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    fixture::SofaFixture slow;
+    slow.M = 400;
+    slow.N = 4096;
+    fixture::writeSofa(in.file("slow.sofa"), slow);
+
+    ConversionSettings settings;
+    settings.inFile = in.file("slow.sofa");
+    settings.outDir = out.path();
+    settings.procOption = 2;
+    ConvertThread thread;
+    thread.convert(&settings);
+    while (thread.getFilesStarted() < 1 && thread.isThreadRunning())
+        juce::Thread::sleep(1);
+    const bool endedInTime = thread.stopBatch(0);
+    ASSERT_TRUE(thread.waitForThreadToExit(60000));
+    const juce::String messages = thread.takeMessages();
+    if (!endedInTime)
+    {
+        EXPECT_FALSE(exists(out.file("slow")));
+        EXPECT_FALSE(exists(out.file("slow.txt")));
+        EXPECT_TRUE(messages.endsWith("Aborted by user\n")) << messages;
+    }
+    EXPECT_LE(countOf(messages, "Aborted by user\n"), 1);
+
+    // The same object serves the next batch.
+    thread.convert(&settings);
+    ASSERT_TRUE(thread.waitForThreadToExit(60000));
+    EXPECT_TRUE(thread.takeMessages().contains("sucessfully wrote TN file: "));
+    EXPECT_TRUE(exists(out.file("slow.txt")));
+}
+
+TEST(ConvertThread, MessagesArriveWholeAndInOrder)
+{
+    ConvertThread thread;
+    thread.printMsg("first %d", 1);
+    thread.printMsg(" and more\n");
+    thread.printMsg("%s\n", "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(thread.takeMessages(), juce::String::fromUTF8("first 1 and more\n\xC3\xA9t\xC3\xA9\n"));
+    EXPECT_EQ(thread.takeMessages(), juce::String());
+}
