@@ -100,10 +100,10 @@ TEST(ConvertSofaFile, ReportsEveryStepAndWritesTheSet)
                              "average angular spacing: 0 degrees\n"
                              "choosing target spacing: 5 degrees\n"
                              "1 target elevs: 0 to 0\n"
-                             "largest error 0.765367 (43.9 deg) at targetIndex 9\n"
-                             "TN (el 0 az 45) <=> SOFA (el 0 az 0)\n";
+                             "largest error 0.765367 (43.9 deg) at targetIndex 63\n"
+                             "TN (el 0 az 315) <=> SOFA (el 0 az 270)\n"
+                             "average error 0.387617 (22.2 deg)\n";
     EXPECT_EQ(c.messages.substr(0, head.size()), head);
-    EXPECT_NE(c.messages.find("\naverage error "), std::string::npos);
     const std::string tail = "sucessfully wrote TN file: " + c.outPath + "\n";
     ASSERT_GE(c.messages.size(), tail.size());
     EXPECT_EQ(c.messages.substr(c.messages.size() - tail.size()), tail);
@@ -171,14 +171,19 @@ TEST(ConvertSofaFile, UnknownOptionAndThresholdSignChangeNothing)
     const fixture::SofaFixture f = ringFixture(64);
     const Converted none = convert(dir, f, 0, 20, "none");
     const Converted three = convert(dir, f, 3, 20, "three");
-    EXPECT_EQ(readFile(none.outPath), readFile(three.outPath));
+    EXPECT_TRUE(readFile(none.outPath) == readFile(three.outPath));
     EXPECT_EQ(readFile(none.outPath + ".txt"), readFile(three.outPath + ".txt"));
 
-    const Converted plus = convert(dir, f, 1, 20, "plus");
-    const Converted minus = convert(dir, f, 1, -20, "minus");
-    EXPECT_EQ(readFile(plus.outPath), readFile(minus.outPath));
+    // Give every response a leading delay so that cropping changes something.
+    fixture::SofaFixture delayed = f;
+    for (std::size_t i = 0; i < delayed.ir.size(); ++i)
+        delayed.ir[i] = i % 64 < 10 ? 0.0 : f.ir[i - 10];
+    const Converted plus = convert(dir, delayed, 1, 20, "plus");
+    const Converted minus = convert(dir, delayed, 1, -20, "minus");
+    EXPECT_TRUE(readFile(plus.outPath) == readFile(minus.outPath));
     EXPECT_EQ(readFile(plus.outPath + ".txt"), readFile(minus.outPath + ".txt"));
-    EXPECT_NE(readFile(plus.outPath), readFile(none.outPath));
+    const Converted uncropped = convert(dir, delayed, 0, 20, "uncropped");
+    EXPECT_FALSE(readFile(plus.outPath) == readFile(uncropped.outPath));
 }
 
 TEST(ConvertSofaFile, FractionalSamplingRateIsTruncated)
@@ -283,7 +288,6 @@ TEST(ConvertSofaFile, NotANetcdfFileIsAnException)
     const std::string head = "==========\nSOFA filename: " + path + "\nException occurred: ";
     EXPECT_EQ(sink.text.substr(0, head.size()), head);
     EXPECT_EQ(sink.text.back(), '\n');
-    EXPECT_EQ(std::count(sink.text.begin(), sink.text.end(), '\n'), 3);
 }
 
 TEST(ConvertSofaFile, FailedWriteIsReportedButNotAFailure)

@@ -76,7 +76,7 @@ TEST(SourcePositions, WrongShapesFailOnStandardOutput)
     {
         fixture::TempDir dir;
         fixture::SofaFixture f;
-        f.M = 3;
+        f.M = 5;
         f.setShape("SourcePosition", shape);
         const std::string path = dir.file("bad.sofa");
         fixture::writeSofa(path, f);
