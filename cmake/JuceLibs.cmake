@@ -32,10 +32,12 @@ target_compile_definitions(quillon_juce_headers INTERFACE ${QUILLON_JUCE_DEFINIT
 if(QUILLON_WITH_APP)
   set(QUILLON_JUCE_GUI_MODULES
     juce_core juce_events juce_data_structures juce_graphics juce_gui_basics)
+  # Debian's JUCE decodes images with the system's libpng and libjpeg.
+  pkg_check_modules(QUILLON_JUCE_IMAGE_LIBS REQUIRED IMPORTED_TARGET libpng libjpeg)
   add_library(quillon_juce_gui STATIC)
   target_link_libraries(quillon_juce_gui
     PRIVATE juce::juce_gui_basics
-    INTERFACE pthread dl rt)
+    INTERFACE PkgConfig::QUILLON_JUCE_IMAGE_LIBS pthread dl rt)
   target_compile_definitions(quillon_juce_gui PUBLIC ${QUILLON_JUCE_DEFINITIONS})
   foreach(module ${QUILLON_JUCE_GUI_MODULES})
     target_include_directories(quillon_juce_gui INTERFACE
