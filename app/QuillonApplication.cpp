@@ -1,0 +1,67 @@
+#include "app/QuillonApplication.h"
+
+#include "app/MainWindow.h"
+#include "app/Settings.h"
+#include "batch/Log.h"
+
+QuillonApplication::QuillonApplication() = default;
+QuillonApplication::~QuillonApplication() = default;
+
+const juce::String QuillonApplication::getApplicationName()
+{
+    return "Quillon";
+}
+
+const juce::String QuillonApplication::getApplicationVersion()
+{
+    return QUILLON_VERSION_STRING;
+}
+
+bool QuillonApplication::moreThanOneInstanceAllowed()
+{
+    return true;
+}
+
+void QuillonApplication::initialise(const juce::String&)
+{
+    properties = createPropertiesFile("Quillon", "xml", "Kelvane", "Quillon");
+
+    if (properties != nullptr)
+    {
+        setDefaultValue(*properties, "outDir", getDefaultOutputDir().getFullPathName());
+        setDefaultValue(*properties, "recurse", true);
+        setDefaultValue(*properties, "procOption", 2);
+        setDefaultValue(*properties, "cropThresh", 20);
+        setDefaultValue(*properties, "tooltips", true);
+        // A first start leaves a complete settings file behind.
+        properties->save();
+
+        const auto settingsFolder = properties->getFile().getParentDirectory();
+        setUpLog(properties->getIntValue("logLevel", 0), properties->containsKey("logFile"),
+                 properties->getValue("logFile").toStdString(),
+                 settingsFolder.getFullPathName().toStdString());
+    }
+
+    mainWindow = std::make_unique<MainWindow>(getApplicationName(), *this);
+    setTooltipsEnabled(properties != nullptr && properties->getBoolValue("tooltips", false));
+}
+
+void QuillonApplication::shutdown()
+{
+    mainWindow.reset();
+}
+
+void QuillonApplication::anotherInstanceStarted(const juce::String&)
+{
+}
+
+void QuillonApplication::systemRequestedQuit()
+{
+    quit();
+}
+
+void QuillonApplication::setTooltipsEnabled(bool enabled)
+{
+    if (mainWindow != nullptr)
+        mainWindow->setTooltipsEnabled(enabled);
+}
