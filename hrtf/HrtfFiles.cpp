@@ -1,0 +1,394 @@
+// The set's two files: the data file of big-endian 32-bit floats (optionally
+// scrambled) and the text header with CR LF line ends.
+// Each file is completed under a temporary name in its own directory and then
+// renamed into place, so a failed write never replaces a good file.
+
+#include "hrtf/HrtfSet.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr std::uint32_t kKeySeed = 0x4B;
+
+std::uint32_t nextKey(std::uint32_t key)
+{
+    const bool carry = (key & (1u << 13)) != 0;
+    key = static_cast<std::uint32_t>(key << 1);
+    return carry ? key ^ kKeySeed : key;
+}
+
+// Byte-order conversion between the in-memory floats and the file's
+// big-endian words; applying it twice restores the floats.
+class ByteOrderOps
+{
+public:
+    void toBigEndianInPlace(float* words, std::size_t count) const
+    {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        (void)words;
+        (void)count;
+#else
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            std::uint32_t word;
+            std::memcpy(&word, words + i, sizeof word);
+            word = __builtin_bswap32(word);
+            std::memcpy(words + i, &word, sizeof word);
+        }
+#endif
+    }
+};
+
+// XORs the stored bytes of word i with k(i), least significant key byte
+// against the first stored byte. Self-inverse.
+void scrambleStoredWords(float* words, std::size_t count)
+{
+    auto* bytes = reinterpret_cast<unsigned char*>(words);
+    std::uint32_t key = kKeySeed;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        for (std::size_t b = 0; b < 4; ++b)
+            bytes[4 * i + b] ^= static_cast<unsigned char>(key >> (8 * b));
+        key = nextKey(key);
+    }
+}
+
+// The fields that the writers index must agree with their vectors (they are
+// public, so an owner could have changed them after construction).
+std::string shapeError(const HrtfSet& set)
+{
+    const bool countsValid = set.numElev >= 0 && set.numHrtf >= 0 && set.hrtfSize >= 0;
+    const bool shapeValid =
+        countsValid && set.elevs.size() >= static_cast<std::size_t>(set.numElev)
+        && set.numAz.size() >= static_cast<std::size_t>(set.numElev)
+        && set.data.size() == static_cast<std::size_t>(set.numHrtf) * static_cast<std::size_t>(set.hrtfSize)
+        && (!(set.flags & ITD_extracted) || set.itds.size() >= static_cast<std::size_t>(set.numHrtf));
+    if (shapeValid)
+        return {};
+    return formatString("HRTF set for '%s' does not match its sizes (%d rings, %d HRTFs of %d floats, %zu stored)\n",
+                        set.path.c_str(), set.numElev, set.numHrtf, set.hrtfSize, set.data.size());
+}
+
+mode_t currentUmask()
+{
+    // Read without changing it (umask() would race with other threads' files).
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+    {
+        if (line.compare(0, 6, "Umask:") == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    }
+    return 022;
+}
+
+// The permissions a plain fopen would have given: those of the file being
+// replaced, or the default for a new file.
+mode_t modeForReplacing(const std::string& finalPath)
+{
+    struct stat existing;
+    if (::stat(finalPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        return existing.st_mode & 07777;
+    return 0666 & ~currentUmask();
+}
+
+std::string directoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A file being written under a temporary name beside its final path. Removed
+// again unless it was moved into place.
+class TempFile
+{
+public:
+    explicit TempFile(const std::string& finalPath)
+    {
+        // Replacing by rename would get past a file that may not be written to.
+        if (::access(finalPath.c_str(), F_OK) == 0 && ::access(finalPath.c_str(), W_OK) != 0)
+            return;
+        if (!open(finalPath + ".tmpXXXXXX") && errno == ENAMETOOLONG)
+            open(directoryOf(finalPath) + "/.tmpXXXXXX");
+        if (stream != nullptr)
+            ::fchmod(::fileno(stream), modeForReplacing(finalPath));
+    }
+
+    ~TempFile()
+    {
+        if (stream != nullptr)
+            std::fclose(stream);
+        if (!tempPath.empty())
+            ::unlink(tempPath.c_str());
+    }
+
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::FILE* file() const { return stream; }
+
+    // Closes the stream; false (errno set) when buffered data could not be written.
+    bool close()
+    {
+        std::FILE* closing = stream;
+        stream = nullptr;
+        return std::fclose(closing) == 0;
+    }
+
+    bool moveTo(const std::string& finalPath)
+    {
+        if (::rename(tempPath.c_str(), finalPath.c_str()) != 0)
+            return false;
+        tempPath.clear();
+        return true;
+    }
+
+private:
+    bool open(std::string pattern)
+    {
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0)
+            return false;
+        stream = ::fdopen(fd, "wb");
+        if (stream == nullptr)
+        {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(pattern.c_str());
+            errno = error;
+            return false;
+        }
+        tempPath = pattern;
+        return true;
+    }
+
+    std::FILE* stream = nullptr;
+    std::string tempPath;
+};
+
+bool writeDataToTemp(HrtfSet& set, TempFile& temp)
+{
+    if (temp.file() == nullptr)
+    {
+        set.errorMsg = formatString("Can't create HRTF data file %s\n", set.path.c_str());
+        return false;
+    }
+    if (!set.writeDataStream(temp.file(), set.path))
+        return false;
+    if (!temp.close())
+    {
+        set.errorMsg = formatString("Error writing '%s' (%s)\n", set.path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool writeHeaderToTemp(HrtfSet& set, TempFile& temp, const std::string& headerPath)
+{
+    if (temp.file() == nullptr)
+    {
+        set.errorMsg = formatString("Can't create header file %s\n", headerPath.c_str());
+        return false;
+    }
+    if (!set.writeHeaderStream(temp.file(), headerPath))
+        return false;
+    if (!temp.close())
+    {
+        set.errorMsg = formatString("Error writing header file %s (%s)\n", headerPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// "%f" as the C locale prints it, whatever the process locale is.
+std::string fixedSixDecimals(float value)
+{
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, static_cast<double>(value),
+                                      std::chars_format::fixed, 6);
+    return std::string(text, result.ptr);
+}
+
+}  // namespace
+
+void scrambleWords(std::uint32_t* words, std::size_t count)
+{
+    std::uint32_t key = kKeySeed;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        words[i] ^= key;
+        key = nextKey(key);
+    }
+}
+
+std::string formatString(const char* format, ...)
+{
+    if (format == nullptr)
+        return {};
+    std::vector<char> buffer(2 * std::strlen(format) + 50);
+    va_list args;
+    va_start(args, format);
+    va_list retry;
+    va_copy(retry, args);
+    const int needed = std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    if (needed >= 0 && static_cast<std::size_t>(needed) >= buffer.size())
+    {
+        buffer.resize(static_cast<std::size_t>(needed) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, retry);
+    }
+    va_end(retry);
+    if (needed < 0)
+        return {};
+    return std::string(buffer.data(), static_cast<std::size_t>(needed));
+}
+
+bool HrtfSet::writeDataStream(std::FILE* file, const std::string& shownPath)
+{
+    const std::string mismatch = shapeError(*this);
+    if (!mismatch.empty())
+    {
+        errorMsg = mismatch;
+        return false;
+    }
+    const std::size_t count = data.size();
+    const bool scrambled = (flags & encrypted) != 0;
+
+    // Converted in place for one write call, then converted back.
+    const ByteOrderOps byteOrder;
+    byteOrder.toBigEndianInPlace(data.data(), count);
+    if (scrambled)
+        scrambleStoredWords(data.data(), count);
+    const std::size_t written = count == 0 ? 0 : std::fwrite(data.data(), sizeof(float), count, file);
+    const int writeError = errno;
+    if (scrambled)
+        scrambleStoredWords(data.data(), count);
+    byteOrder.toBigEndianInPlace(data.data(), count);
+
+    if (written != count)
+    {
+        errno = writeError;
+        errorMsg = formatString("Error writing '%s' (wrote %ld, expected %ld)\n", shownPath.c_str(),
+                                static_cast<long>(written), static_cast<long>(count));
+        return false;
+    }
+    if (std::fflush(file) != 0 || std::ferror(file))
+    {
+        errorMsg = formatString("Error writing '%s' (%s)\n", shownPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool HrtfSet::writeHeaderStream(std::FILE* file, const std::string& shownPath)
+{
+    const std::string mismatch = shapeError(*this);
+    if (!mismatch.empty())
+    {
+        errorMsg = mismatch;
+        return false;
+    }
+    // Line ends are CR LF on every platform.
+    std::string text;
+    if (!displayName.empty())
+        text += formatString("%%%% displayName: %s\r\n", displayName.c_str());
+    text += "% fs n_elevs n_hrtfs flags num_b_coeff num_a_coeff\r\n";
+    text += "% flags:";
+    if (flags & symmetric)
+        text += " symmetric";
+    if (flags & ITD_extracted)
+        text += " ITD_extracted";
+    if (flags & freq_domain)
+        text += " freq_domain";
+    if (flags & encrypted)
+        text += " encrypted";
+    text += "\r\n";
+    text += formatString("%d %d %d %d %d %d\r\n", sampRate, numElev, numHrtf, flags, numBCoeff, numACoeff);
+    const std::size_t rings = static_cast<std::size_t>(numElev);
+    text += "% elevs(1,:)\r\n";
+    for (std::size_t e = 0; e < rings; ++e)
+        text += formatString("%d%s", elevs[e], e + 1 < rings ? " " : "\r\n");
+    text += "% elevs(2,:)\r\n";
+    for (std::size_t e = 0; e < rings; ++e)
+        text += formatString("%d%s", numAz[e], e + 1 < rings ? " " : "\r\n");
+    if (flags & ITD_extracted)
+    {
+        text += "%  ITDs(1...n_hrtf)\r\n";
+        for (std::size_t h = 0; h < static_cast<std::size_t>(numHrtf); ++h)
+            text += fixedSixDecimals(itds[h]) + "\r\n";
+    }
+
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0
+        || std::ferror(file))
+    {
+        errorMsg = formatString("Error writing header file %s (%s)\n", shownPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool HrtfSet::writeData()
+{
+    TempFile temp(path);
+    if (!writeDataToTemp(*this, temp))
+        return false;
+    if (!temp.moveTo(path))
+    {
+        errorMsg = formatString("Can't create HRTF data file %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool HrtfSet::writeHeader()
+{
+    const std::string headerPath = path + ".txt";
+    TempFile temp(headerPath);
+    if (!writeHeaderToTemp(*this, temp, headerPath))
+        return false;
+    if (!temp.moveTo(headerPath))
+    {
+        errorMsg = formatString("Can't create header file %s\n", headerPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool HrtfSet::write(const std::string& dataPath)
+{
+    path = dataPath;
+    const std::string headerPath = path + ".txt";
+
+    // Both files complete before either replaces what is on disk; the data
+    // file goes into place first, the header after it.
+    TempFile dataTemp(path);
+    if (!writeDataToTemp(*this, dataTemp))
+        return false;
+    TempFile headerTemp(headerPath);
+    if (!writeHeaderToTemp(*this, headerTemp, headerPath))
+        return false;
+    if (!dataTemp.moveTo(path))
+    {
+        errorMsg = formatString("Can't create HRTF data file %s\n", path.c_str());
+        return false;
+    }
+    if (!headerTemp.moveTo(headerPath))
+    {
+        errorMsg = formatString("Can't create header file %s\n", headerPath.c_str());
+        return false;
+    }
+    return true;
+}
