@@ -171,8 +171,8 @@ TEST(ConvertThread, StopBetweenFilesPrintsOneAbortAndConvertsNothingMore)
     fixture::TempDir out;
     // Files slow enough (minimum phase on long responses) for the stop to land inside the first.
     fixture::SofaFixture slow;
-    slow.M = 400;
-    slow.N = 2048;
+    slow.M = 30;
+    slow.N = 16384;
     for (const char* name : { "1.sofa", "2.sofa", "3.sofa", "4.sofa" })
         fixture::writeSofa(in.file(name), slow);
 
@@ -197,8 +197,8 @@ TEST(ConvertThread, AbandonedFileLeavesNoSetBehind)
     fixture::TempDir in;
     fixture::TempDir out;
     fixture::SofaFixture slow;
-    slow.M = 400;
-    slow.N = 4096;
+    slow.M = 30;
+    slow.N = 16384;
     fixture::writeSofa(in.file("slow.sofa"), slow);
 
     ConversionSettings settings;
