@@ -1,0 +1,10 @@
+#pragma once
+
+// The least a SOFA reader must do: open the file through the netCDF C library,
+// read all of Data.IR as doubles and close it. The yardstick for conversion times.
+
+#include <string>
+#include <vector>
+
+// Fills values with Data.IR; false (with a reason in error) on any netCDF failure.
+bool bareReadDataIR(const std::string& path, std::vector<double>& values, std::string& error);

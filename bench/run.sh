@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Whole quillon-convert runs (process start included) against quillon-bare-read,
+# which only opens the same file and reads Data.IR through the netCDF C library.
+# Each command runs RUNS times, interleaved, after one unmeasured warm-up run;
+# the medians and their ratios are printed.
+#
+#   bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 7)
+#
+# Goals: minimum phase on 1550 x 256 at most 2.0 x the bare read, treatment none
+# on the same file at most 1.5 x, the dense set (40000 x 256, default treatment,
+# which is minimum phase) at most 3 x. The real sets in ../shared/sofa follow.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+runs=${2:-7}
+shared="$top/../shared/sofa"
+
+cmake --build "$build" --target quillon-convert quillon-bare-read quillon-bench-set >&2
+convert="$build/cli/quillon-convert"
+bare="$build/bench/quillon-bare-read"
+makeSet="$build/bench/quillon-bench-set"
+
+sets="$build/bench-sets"
+mkdir -p "$sets"
+out=$(mktemp -d /tmp/quillon-run-XXXXXX)
+trap 'rm -rf "$out"' EXIT
+
+# generated NAME M N RATE LOWEST HIGHEST: path of the set, written on first use.
+generated() {
+  local path="$sets/$1.sofa"
+  if [ ! -f "$path" ]; then
+    echo "writing $path" >&2
+    "$makeSet" "$path.part" "$2" "$3" "$4" "$5" "$6"
+    mv "$path.part" "$path"
+  fi
+  echo "$path"
+}
+
+# timed COMMAND...: "wall_ms cpu_ms" of one run (cpu = user + system)
+timed() {
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.1f %.1f\n", $1 * 1000, ($2 + $3) * 1000 }'
+}
+
+# median of the numbers on standard input
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# report LABEL GOAL FILE [CONVERT_OPTIONS...]: medians of the bare read and of
+# the conversion, wall clock and CPU time, and their ratios; the goal is judged
+# on wall clock.
+report() {
+  local label=$1 goal=$2 file=$3
+  shift 3
+  local bareRuns="" convertRuns="" i
+  "$bare" "$file"
+  "$convert" "$@" "$file" "$out" >/dev/null
+  for ((i = 0; i < runs; i++)); do
+    bareRuns+="$(timed "$bare" "$file")"$'\n'
+    convertRuns+="$(timed "$convert" "$@" "$file" "$out")"$'\n'
+  done
+  local bareWall bareCpu convertWall convertCpu
+  bareWall=$(printf '%s' "$bareRuns" | cut -d' ' -f1 | median)
+  bareCpu=$(printf '%s' "$bareRuns" | cut -d' ' -f2 | median)
+  convertWall=$(printf '%s' "$convertRuns" | cut -d' ' -f1 | median)
+  convertCpu=$(printf '%s' "$convertRuns" | cut -d' ' -f2 | median)
+  awk -v label="$label" -v goal="$goal" -v bw="$bareWall" -v bc="$bareCpu" -v cw="$convertWall" -v cc="$convertCpu" 'BEGIN {
+    ratio = cw / bw
+    verdict = goal == "-" ? "" : sprintf("  goal <= %.1f: %s", goal, ratio <= goal ? "met" : "MISSED")
+    printf "%-40s wall %7.1f / %7.1f ms = %5.2f   cpu %7.1f / %7.1f ms = %5.2f%s\n", label, cw, bw, ratio, cc, bc, (bc > 0 ? cc / bc : 0), verdict
+  }'
+}
+
+main=$(generated gen_1550x256_48000_-30_80 1550 256 48000 -30 80)
+dense=$(generated gen_40000x256_48000_-90_90 40000 256 48000 -90 90)
+
+echo "quillon-convert against quillon-bare-read: medians of $runs runs each, process start included"
+report "minphase 1550 x 256 (-30..80, 48 kHz)" 2.0 "$main" --treatment minphase
+report "none     1550 x 256 (-30..80, 48 kHz)" 1.5 "$main" --treatment none
+report "default  40000 x 256 (dense, minphase)" 3.0 "$dense"
+report "none     40000 x 256 (dense)" - "$dense" --treatment none
+for real in "$shared"/*.sofa; do
+  [ -f "$real" ] || continue
+  for treatment in none crop minphase; do
+    report "$(printf '%-8s %s' "$treatment" "$(basename "$real" .sofa)")" - "$real" --treatment "$treatment"
+  done
+done
