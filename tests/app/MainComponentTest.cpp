@@ -352,3 +352,20 @@ TEST_F(AppTest, RecurseToggleIsStoredAndUsedForDirectories)
     startApp();
     EXPECT_FALSE(child<juce::Button>("recurseToggle").getToggleState());
 }
+
+TEST_F(AppTest, StatusLinesKeepTheSinksLimitOf255Bytes)
+{
+    startApp();
+    // 2-byte characters: the cut falls inside one and moves back before it.
+    juce::String longPath = "/a"; // 16 bytes of message before the first one
+    for (int i = 0; i < 200; ++i)
+        longPath += juce::String::fromUTF8("\xc3\xa9");
+    child<juce::TextEditor>("inText").setText(longPath);
+    pressConvert();
+
+    const std::string shown = status().toStdString();
+    EXPECT_EQ(shown.size(), 254u);
+    const std::string expectedStart = "Error, input '/a";
+    EXPECT_EQ(shown.compare(0, expectedStart.size(), expectedStart), 0) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 2), "\xc3\xa9");
+}
