@@ -1,4 +1,5 @@
 #include "batch/ConvertThread.h"
+#include "fixtures/Files.h"
 #include "fixtures/SofaFixture.h"
 #include "fixtures/TempDir.h"
 
@@ -10,11 +11,7 @@
 
 namespace
 {
-bool exists(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
-}
+using fixture::exists;
 
 void makeDir(const std::string& path)
 {
@@ -27,6 +24,22 @@ fixture::SofaFixture smallSet()
     f.M = 4;
     f.N = 16;
     return f;
+}
+
+// Slow enough under minimum phase (long responses) for a stop to land inside it.
+fixture::SofaFixture slowSet()
+{
+    fixture::SofaFixture slow;
+    slow.M = 30;
+    slow.N = 16384;
+    return slow;
+}
+
+void startAndWaitForFirstFile(ConvertThread& thread, ConversionSettings& settings)
+{
+    thread.convert(&settings);
+    while (thread.getFilesStarted() < 1 && thread.isThreadRunning())
+        juce::Thread::sleep(1);
 }
 
 int countOf(const juce::String& text, const juce::String& what)
@@ -169,21 +182,11 @@ TEST(ConvertThread, StopBetweenFilesPrintsOneAbortAndConvertsNothingMore)
 {
     fixture::TempDir in;
     fixture::TempDir out;
-    // Files slow enough (minimum phase on long responses) for the stop to land inside the first.
-    fixture::SofaFixture slow;
-    slow.M = 30;
-    slow.N = 16384;
     for (const char* name : { "1.sofa", "2.sofa", "3.sofa", "4.sofa" })
-        fixture::writeSofa(in.file(name), slow);
-
-    ConversionSettings settings;
-    settings.inFile = in.path();
-    settings.outDir = out.path();
-    settings.procOption = 2;
+        fixture::writeSofa(in.file(name), slowSet());
+    ConversionSettings settings { in.path(), out.path(), false, 2, 20 };
     ConvertThread thread;
-    thread.convert(&settings);
-    while (thread.getFilesStarted() < 1 && thread.isThreadRunning())
-        juce::Thread::sleep(1);
+    startAndWaitForFirstFile(thread, settings);
     EXPECT_TRUE(thread.stopBatch(60000));
     const juce::String messages = thread.takeMessages();
     EXPECT_EQ(countOf(messages, "Aborted by user\n"), 1) << messages;
@@ -196,19 +199,10 @@ TEST(ConvertThread, AbandonedFileLeavesNoSetBehind)
 {
     fixture::TempDir in;
     fixture::TempDir out;
-    fixture::SofaFixture slow;
-    slow.M = 30;
-    slow.N = 16384;
-    fixture::writeSofa(in.file("slow.sofa"), slow);
-
-    ConversionSettings settings;
-    settings.inFile = in.file("slow.sofa");
-    settings.outDir = out.path();
-    settings.procOption = 2;
+    fixture::writeSofa(in.file("slow.sofa"), slowSet());
+    ConversionSettings settings { in.file("slow.sofa"), out.path(), false, 2, 20 };
     ConvertThread thread;
-    thread.convert(&settings);
-    while (thread.getFilesStarted() < 1 && thread.isThreadRunning())
-        juce::Thread::sleep(1);
+    startAndWaitForFirstFile(thread, settings);
     const bool endedInTime = thread.stopBatch(0);
     ASSERT_TRUE(thread.waitForThreadToExit(60000));
     const juce::String messages = thread.takeMessages();

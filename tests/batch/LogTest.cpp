@@ -1,4 +1,5 @@
 #include "batch/Log.h"
+#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +11,7 @@
 
 namespace
 {
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using fixture::readFile;
 
 class LogTest : public ::testing::Test
 {

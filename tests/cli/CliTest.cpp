@@ -1,5 +1,6 @@
 // Runs the real quillon-convert executable: exit codes, standard output, files.
 
+#include "fixtures/Files.h"
 #include "fixtures/SofaFixture.h"
 #include "fixtures/TempDir.h"
 
@@ -30,19 +31,8 @@ struct ToolRun
     std::string err;
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool exists(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
-}
+using fixture::exists;
+using fixture::readFile;
 
 // Starts the tool with stdout and stderr sent to files in dir; HOME points into dir.
 pid_t start(const fixture::TempDir& dir, const std::vector<std::string>& args)

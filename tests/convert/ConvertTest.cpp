@@ -1,5 +1,6 @@
 #include "convert/ConvertSofaFile.h"
 #include "fixtures/CapturingSink.h"
+#include "fixtures/Files.h"
 #include "fixtures/SofaFixture.h"
 #include "fixtures/TempDir.h"
 
@@ -13,18 +14,8 @@
 
 namespace
 {
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool exists(const std::string& path)
-{
-    return std::ifstream(path).good();
-}
+using fixture::exists;
+using fixture::readFile;
 
 std::vector<std::string> headerLines(const std::string& path)
 {
