@@ -13,6 +13,7 @@
 #include <exception>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace
@@ -39,9 +40,11 @@ float processPair(std::vector<float>& left, std::vector<float>& right, float fs,
     }
     if (procOption == procMinimumPhase)
     {
-        const float itd = estimateItd(right, left, fs, 500.0f, 2000.0f);
-        left = minimumPhase(left);
-        right = minimumPhase(right);
+        // The estimate computes both minimum-phase responses on its way.
+        std::vector<float> minimumRight, minimumLeft;
+        const float itd = estimateItdAndMinimumPhase(right, left, fs, 500.0f, 2000.0f, minimumRight, minimumLeft);
+        left = std::move(minimumLeft);
+        right = std::move(minimumRight);
         return itd;
     }
     return 0.0f;

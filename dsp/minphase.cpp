@@ -35,15 +35,11 @@ float logMagnitude(float magnitude)
     return static_cast<float>(std::log(m));
 }
 
-// x.size() is a power of two of at least 4.
-void toMinimumPhase(std::vector<float>& x)
+// v holds the forward transform (packed) of a response of n samples, n a power
+// of two of at least 4; afterwards v is its minimum-phase version.
+void spectrumToMinimumPhase(const fft_plan& plan, float* v, std::size_t n)
 {
-    const std::int32_t n = static_cast<std::int32_t>(x.size());
-    const std::size_t half = x.size() / 2;
-    auto plan = fft_create(n);
-    float* v = x.data();
-
-    fft_forward(*plan, v);
+    const std::size_t half = n / 2;
     v[0] = std::fabs(v[0]);
     v[1] = std::fabs(v[1]);
     for (std::size_t k = 1; k < half; ++k)
@@ -58,13 +54,13 @@ void toMinimumPhase(std::vector<float>& x)
     for (std::size_t k = 1; k < half; ++k)
         v[2 * k] = logMagnitude(v[2 * k]);
 
-    fft_inverse(*plan, v);  // real cepstrum
+    fft_inverse(plan, v);  // real cepstrum
     for (std::size_t k = 1; k < half; ++k)
         v[k] = 2.0f * v[k];
-    for (std::size_t k = half + 1; k < x.size(); ++k)
+    for (std::size_t k = half + 1; k < n; ++k)
         v[k] = 0.0f;
 
-    fft_forward(*plan, v);  // complex log spectrum of the minimum-phase response
+    fft_forward(plan, v);  // complex log spectrum of the minimum-phase response
     v[0] = std::exp(v[0]);
     v[1] = std::exp(v[1]);
     for (std::size_t k = 1; k < half; ++k)
@@ -74,8 +70,63 @@ void toMinimumPhase(std::vector<float>& x)
         v[2 * k] = static_cast<float>(m * std::cos(phi));
         v[2 * k + 1] = static_cast<float>(m * std::sin(phi));
     }
-    fft_inverse(*plan, v);
+    fft_inverse(plan, v);
+}
+
+// x.size() is a power of two of at least 4.
+void toMinimumPhase(std::vector<float>& x)
+{
+    auto plan = fft_create(static_cast<std::int32_t>(x.size()));
+    fft_forward(*plan, x.data());
+    spectrumToMinimumPhase(*plan, x.data(), x.size());
     fft_destroy(plan);
+}
+
+// Phase of bins 0 .. bins-1 of a packed spectrum (bin 0 is 0).
+void phaseOfBins(const float* packed, std::size_t bins, float* phase)
+{
+    if (bins > 0)
+        phase[0] = 0.0f;
+    for (std::size_t k = 1; k < bins; ++k)
+        phase[k] = static_cast<float>(std::atan2(static_cast<double>(packed[2 * k + 1]),
+                                                 static_cast<double>(packed[2 * k])));
+}
+
+// What excessPhase computes, kept for the caller: the unwrapped excess phase of
+// bins 0 .. bins-1 (the unwrapping runs from bin 0 up, so a prefix of the bins is
+// the prefix of the whole result) and the minimum-phase response of n samples.
+struct ExcessPhaseParts
+{
+    std::vector<float> excess;
+    std::vector<float> minimum;
+};
+
+// ir zero-padded to n (a power of two of at least 4). The input's spectrum is
+// transformed once and serves both its phase and its minimum-phase version.
+ExcessPhaseParts excessPhaseParts(const std::vector<float>& ir, std::int32_t n, std::size_t bins)
+{
+    const std::size_t size = static_cast<std::size_t>(n);
+    auto plan = fft_create(n);
+    ExcessPhaseParts parts;
+    std::vector<float> spectrum(size, 0.0f);
+    std::copy_n(ir.begin(), std::min(ir.size(), size), spectrum.begin());
+    fft_forward(*plan, spectrum.data());
+
+    parts.minimum = spectrum;
+    spectrumToMinimumPhase(*plan, parts.minimum.data(), size);
+    std::vector<float> minimumSpectrum = parts.minimum;
+    fft_forward(*plan, minimumSpectrum.data());
+
+    bins = std::min(bins, size / 2);
+    std::vector<float> q(bins);
+    parts.excess.resize(bins);
+    phaseOfBins(spectrum.data(), bins, parts.excess.data());
+    phaseOfBins(minimumSpectrum.data(), bins, q.data());
+    for (std::size_t k = 0; k < bins; ++k)
+        parts.excess[k] -= q[k];
+    unwrapPhase(parts.excess);
+    fft_destroy(plan);
+    return parts;
 }
 
 // Rounds half away from zero, then clips to the bins 0 .. lastBin.
@@ -102,31 +153,15 @@ std::vector<float> minimumPhase(const std::vector<float>& ir)
 
 std::vector<float> spectrumPhase(const std::vector<float>& packed)
 {
-    const std::size_t bins = packed.size() / 2;
-    std::vector<float> phase(bins, 0.0f);
-    for (std::size_t k = 1; k < bins; ++k)
-        phase[k] = static_cast<float>(std::atan2(static_cast<double>(packed[2 * k + 1]),
-                                                 static_cast<double>(packed[2 * k])));
+    std::vector<float> phase(packed.size() / 2, 0.0f);
+    phaseOfBins(packed.data(), phase.size(), phase.data());
     return phase;
 }
 
 std::vector<float> excessPhase(const std::vector<float>& ir)
 {
     const std::int32_t n = std::max(sizeRuleFor(ir.size()), kSmallestTransform);
-    std::vector<float> x = zeroPadded(ir, n);
-    std::vector<float> m = minimumPhase(x);
-
-    auto plan = fft_create(n);
-    fft_forward(*plan, x.data());
-    fft_forward(*plan, m.data());
-    const std::vector<float> p = spectrumPhase(x);
-    const std::vector<float> q = spectrumPhase(m);
-    std::vector<float> e(p.size());
-    for (std::size_t k = 0; k < e.size(); ++k)
-        e[k] = p[k] - q[k];
-    unwrapPhase(e);
-    fft_destroy(plan);
-    return e;
+    return excessPhaseParts(ir, n, static_cast<std::size_t>(n) / 2).excess;
 }
 
 void unwrapPhase(std::vector<float>& v)
@@ -174,36 +209,28 @@ void fitLine(const std::vector<float>& x, const std::vector<float>& y, float& sl
     intercept = sy / n - slope * sx / n;
 }
 
-float estimateItd(const std::vector<float>& a, const std::vector<float>& b, float fs, float fLow, float fHigh)
+namespace
 {
-    // Responses of different lengths are compared on the grid of the longer one.
-    const std::size_t length = std::max(a.size(), b.size());
-    std::vector<float> ea, eb;
-    if (a.size() == b.size())
-    {
-        ea = excessPhase(a);
-        eb = excessPhase(b);
-    }
-    else
-    {
-        std::vector<float> paddedA(a), paddedB(b);
-        paddedA.resize(length, 0.0f);
-        paddedB.resize(length, 0.0f);
-        ea = excessPhase(paddedA);
-        eb = excessPhase(paddedB);
-    }
 
-    const std::size_t bins = ea.size();
-    const float n = 2.0f * static_cast<float>(bins);
-    const float lowPosition = n * fLow / fs;
-    const float highPosition = n * fHigh / fs;
+// The fit's band as bins of the transform of n points: false when it holds
+// fewer than two bins (or the positions are not finite).
+bool itdBand(std::int32_t n, float fs, float fLow, float fHigh, std::size_t& kLow, std::size_t& kHigh)
+{
+    const std::size_t bins = static_cast<std::size_t>(n) / 2;
+    const float size = 2.0f * static_cast<float>(bins);
+    const float lowPosition = size * fLow / fs;
+    const float highPosition = size * fHigh / fs;
     if (bins < 2 || !std::isfinite(lowPosition) || !std::isfinite(highPosition))
-        return 0.0f;
-    const std::size_t kLow = clippedBin(lowPosition, bins - 1);
-    const std::size_t kHigh = clippedBin(highPosition, bins - 1);
-    if (kHigh <= kLow)
-        return 0.0f;
+        return false;
+    kLow = clippedBin(lowPosition, bins - 1);
+    kHigh = clippedBin(highPosition, bins - 1);
+    return kHigh > kLow;
+}
 
+// The delay from the two excess phases, each holding at least bins 0 .. kHigh.
+float itdFromExcessPhases(const std::vector<float>& ea, const std::vector<float>& eb, std::int32_t n,
+                          std::size_t kLow, std::size_t kHigh)
+{
     std::vector<float> xs, ys;
     xs.reserve(kHigh - kLow + 1);
     ys.reserve(kHigh - kLow + 1);
@@ -215,7 +242,61 @@ float estimateItd(const std::vector<float>& a, const std::vector<float>& b, floa
     float slope = 0.0f, intercept = 0.0f;
     fitLine(xs, ys, slope, intercept);
 
-    const float cycles = n * slope;
+    const float cycles = 2.0f * static_cast<float>(static_cast<std::size_t>(n) / 2) * slope;
     const float itd = static_cast<float>(-static_cast<double>(cycles) / kTwoPi);
     return std::isfinite(itd) ? itd : 0.0f;
+}
+
+// The estimate for responses of equal length; when wanted, also the two
+// minimum-phase responses that the excess phases are made from.
+float estimateItdEqualLengths(const std::vector<float>& a, const std::vector<float>& b, float fs, float fLow,
+                              float fHigh, std::vector<float>* minimumA, std::vector<float>* minimumB)
+{
+    const std::int32_t n = std::max(sizeRuleFor(a.size()), kSmallestTransform);
+    std::size_t kLow = 0, kHigh = 0;
+    const bool banded = itdBand(n, fs, fLow, fHigh, kLow, kHigh);
+    // Only bins up to kHigh enter the fit; the unwrapping runs from bin 0 up, so
+    // those are all the bins needed.
+    const std::size_t bins = banded ? kHigh + 1 : 0;
+    ExcessPhaseParts partsA = excessPhaseParts(a, n, bins);
+    ExcessPhaseParts partsB = excessPhaseParts(b, n, bins);
+    const std::size_t length = static_cast<std::size_t>(sizeRuleFor(a.size()));
+    if (minimumA != nullptr)
+    {
+        *minimumA = std::move(partsA.minimum);
+        minimumA->resize(length);
+    }
+    if (minimumB != nullptr)
+    {
+        *minimumB = std::move(partsB.minimum);
+        minimumB->resize(length);
+    }
+    return banded ? itdFromExcessPhases(partsA.excess, partsB.excess, n, kLow, kHigh) : 0.0f;
+}
+
+} // namespace
+
+float estimateItd(const std::vector<float>& a, const std::vector<float>& b, float fs, float fLow, float fHigh)
+{
+    if (a.size() == b.size())
+        return estimateItdEqualLengths(a, b, fs, fLow, fHigh, nullptr, nullptr);
+    // Responses of different lengths are compared on the grid of the longer one.
+    const std::size_t length = std::max(a.size(), b.size());
+    std::vector<float> paddedA(a), paddedB(b);
+    paddedA.resize(length, 0.0f);
+    paddedB.resize(length, 0.0f);
+    return estimateItdEqualLengths(paddedA, paddedB, fs, fLow, fHigh, nullptr, nullptr);
+}
+
+float estimateItdAndMinimumPhase(const std::vector<float>& a, const std::vector<float>& b, float fs, float fLow,
+                                 float fHigh, std::vector<float>& minimumA, std::vector<float>& minimumB)
+{
+    if (a.size() != b.size())
+    {
+        const float itd = estimateItd(a, b, fs, fLow, fHigh);
+        minimumA = minimumPhase(a);
+        minimumB = minimumPhase(b);
+        return itd;
+    }
+    return estimateItdEqualLengths(a, b, fs, fLow, fHigh, &minimumA, &minimumB);
 }

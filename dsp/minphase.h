@@ -29,3 +29,9 @@ void fitLine(const std::vector<float>& x, const std::vector<float>& y, float& sl
 // fLow .. fHigh Hz at sampling rate fs. The band is clipped to the spectrum;
 // with fewer than two bins left, or a non-finite result, it returns 0.
 float estimateItd(const std::vector<float>& a, const std::vector<float>& b, float fs, float fLow, float fHigh);
+
+// estimateItd(a, b, ...) that also hands back minimumPhase(a) and minimumPhase(b)
+// (equal to the separate calls); for equal lengths they are the minimum-phase
+// responses that the estimate computes on its way, so nothing is done twice.
+float estimateItdAndMinimumPhase(const std::vector<float>& a, const std::vector<float>& b, float fs, float fLow,
+                                 float fHigh, std::vector<float>& minimumA, std::vector<float>& minimumB);
