@@ -4,9 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <forward_list>
 #include <new>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace
 {
@@ -38,6 +43,57 @@ void reportAllocationFailure(std::size_t bytes)
         logPrintf("fft.c", "can't allocate %zu bytes", bytes);
 }
 
+// One butterfly: p, q = p + q, (p - q) * w, the sums and differences in single
+// precision, the product with the twiddle in double, rounded back to single.
+#if defined(__SSE2__)
+// Both halves of a complex value per instruction. The real part is formed as
+// dr*wr + (di*-wi), which IEEE arithmetic makes identical to dr*wr - di*wi, and
+// the imaginary part as di*wr + dr*wi, identical to dr*wi + di*wr.
+struct Twiddle
+{
+    __m128d real;        // (wr, wr)
+    __m128d imagSigned;  // (-wi, wi)
+};
+
+inline Twiddle makeTwiddle(double wr, double wi)
+{
+    return { _mm_set1_pd(wr), _mm_set_pd(wi, -wi) };
+}
+
+inline void butterfly(float* p, float* q, const Twiddle& w)
+{
+    const __m128 pv = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p));
+    const __m128 qv = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(q));
+    _mm_storel_pi(reinterpret_cast<__m64*>(p), _mm_add_ps(pv, qv));
+    const __m128d d = _mm_cvtps_pd(_mm_sub_ps(pv, qv));
+    const __m128d swapped = _mm_shuffle_pd(d, d, 1);
+    const __m128d product = _mm_add_pd(_mm_mul_pd(d, w.real), _mm_mul_pd(swapped, w.imagSigned));
+    _mm_storel_pi(reinterpret_cast<__m64*>(q), _mm_cvtpd_ps(product));
+}
+#else
+struct Twiddle
+{
+    double wr;
+    double wi;
+};
+
+inline Twiddle makeTwiddle(double wr, double wi)
+{
+    return { wr, wi };
+}
+
+inline void butterfly(float* p, float* q, const Twiddle& w)
+{
+    const float pr = p[0], pi = p[1], qr = q[0], qi = q[1];
+    p[0] = pr + qr;
+    p[1] = pi + qi;
+    const float dr = pr - qr;
+    const float di = pi - qi;
+    q[0] = static_cast<float>(dr * w.wr - di * w.wi);
+    q[1] = static_cast<float>(dr * w.wi + di * w.wr);
+}
+#endif
+
 // Radix-2 decimation in frequency over m complex values (z interleaved), in
 // place; the result is in bit-reversed order. table holds 2m complex entries
 // and is read with a stride that doubles per stage.
@@ -51,20 +107,10 @@ void fft_complex(float* z, std::int32_t m, const float* table)
         stride *= 2;
         for (std::int32_t i = 0; i < half; ++i)
         {
-            const double wr = table[2 * static_cast<std::size_t>(i) * stride];
-            const double wi = table[2 * static_cast<std::size_t>(i) * stride + 1];
+            const Twiddle w = makeTwiddle(table[2 * static_cast<std::size_t>(i) * stride],
+                                          table[2 * static_cast<std::size_t>(i) * stride + 1]);
             for (std::int32_t idx = i; idx < m; idx += span)
-            {
-                float* p = z + 2 * static_cast<std::size_t>(idx);
-                float* q = z + 2 * static_cast<std::size_t>(idx + half);
-                const float pr = p[0], pi = p[1], qr = q[0], qi = q[1];
-                p[0] = pr + qr;
-                p[1] = pi + qi;
-                const float dr = pr - qr;
-                const float di = pi - qi;
-                q[0] = static_cast<float>(dr * wr - di * wi);
-                q[1] = static_cast<float>(dr * wi + di * wr);
-            }
+                butterfly(z + 2 * static_cast<std::size_t>(idx), z + 2 * static_cast<std::size_t>(idx + half), w);
         }
         span = half;
     }
@@ -77,8 +123,14 @@ void fft_bitrev(float* z, std::int32_t m)
     {
         if (i < j)
         {
-            std::swap(z[2 * static_cast<std::size_t>(i)], z[2 * static_cast<std::size_t>(j)]);
-            std::swap(z[2 * static_cast<std::size_t>(i) + 1], z[2 * static_cast<std::size_t>(j) + 1]);
+            // One complex value (two floats) moved as one 8-byte word.
+            float* a = z + 2 * static_cast<std::size_t>(i);
+            float* b = z + 2 * static_cast<std::size_t>(j);
+            std::uint64_t wordA, wordB;
+            std::memcpy(&wordA, a, sizeof wordA);
+            std::memcpy(&wordB, b, sizeof wordB);
+            std::memcpy(a, &wordB, sizeof wordB);
+            std::memcpy(b, &wordA, sizeof wordA);
         }
         std::int32_t k = m / 2;
         while (k <= j)
@@ -92,6 +144,10 @@ void fft_bitrev(float* z, std::int32_t m)
 
 // Turns the half-length complex transform into the real one (direction +1) or
 // back (-1). z holds n complex values; table is the twiddle table of size n.
+//   new z[j] = (Re B·h - Im B·l + Re A·g - Im A·l,  -Re B·l - Im B·h + Im A·g + Re A·l)
+//   new z[r] = (Re A·h + Im A·l + Im B'·l + Re B'·g,  Im B'·g - Re B'·l - Im A·h + Re A·l)
+// with A the old z[j], B the old z[r] and B' the z[r] read again after z[j] was
+// written (the new z[j] itself at j = n/4), each sum taken from left to right.
 void fft_split(float* z, std::int32_t n, int direction, const float* table)
 {
     const std::size_t nyquist = static_cast<std::size_t>(n) / 2;
@@ -101,6 +157,46 @@ void fft_split(float* z, std::int32_t n, int direction, const float* table)
         z[2 * nyquist + 1] = z[1];
     }
     const std::size_t quarter = static_cast<std::size_t>(n) / 4;
+#if defined(__SSE2__)
+    // Real and imaginary parts side by side. A difference x - y is formed as
+    // x + (-y) and a product with a negated factor as the negated product, which
+    // IEEE arithmetic makes identical, so every lane sees the scalar sequence.
+    const __m128 conjugateMask = _mm_castsi128_ps(_mm_set_epi32(0, 0, static_cast<int>(0x80000000u), 0));
+    const __m128d highSign = _mm_set_pd(-0.0, 0.0);
+    for (std::size_t j = 0; j <= quarter; ++j)
+    {
+        const std::size_t r = nyquist - j;
+        const double wr = table[2 * j], wi = table[2 * j + 1];
+        const double g = (1.0 + wi) / 2.0;
+        const double h = 1.0 - g;
+        const double l = -direction * wr / 2.0;
+
+        const __m128d a = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(z + 2 * j)));
+        const __m128d b = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(z + 2 * r)));
+        // lanes (Re, Im): ((B.re·(h, l) with Im negated) - B.im·(l, h)) + A·g + (A.im, A.re)·(-l, l)
+        const __m128d bRe = _mm_unpacklo_pd(b, b);
+        const __m128d bIm = _mm_unpackhi_pd(b, b);
+        __m128d sum = _mm_mul_pd(_mm_xor_pd(bRe, highSign), _mm_set_pd(l, h));
+        sum = _mm_sub_pd(sum, _mm_mul_pd(bIm, _mm_set_pd(h, l)));
+        sum = _mm_add_pd(sum, _mm_mul_pd(a, _mm_set1_pd(g)));
+        sum = _mm_add_pd(sum, _mm_mul_pd(_mm_shuffle_pd(a, a, 1), _mm_set_pd(l, -l)));
+        const __m128 newJ = _mm_cvtpd_ps(sum);
+        _mm_storel_pi(reinterpret_cast<__m64*>(z + 2 * j), newJ);
+        if (j > 0)
+            _mm_storel_pi(reinterpret_cast<__m64*>(z + 2 * (n - j)), _mm_xor_ps(newJ, conjugateMask));
+
+        const __m128d b2 = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(z + 2 * r)));
+        // lanes: (A.re, B'.im)·(h, g) + (A.im, B'.re)·(l, -l) + (B'.im, A.im)·(l, -h) + (B'.re, A.re)·(g, l)
+        __m128d sumR = _mm_mul_pd(_mm_shuffle_pd(a, b2, 2), _mm_set_pd(g, h));
+        sumR = _mm_add_pd(sumR, _mm_mul_pd(_mm_shuffle_pd(a, b2, 1), _mm_xor_pd(_mm_set1_pd(l), highSign)));
+        sumR = _mm_add_pd(sumR, _mm_mul_pd(_mm_shuffle_pd(b2, a, 3), _mm_set_pd(-h, l)));
+        sumR = _mm_add_pd(sumR, _mm_mul_pd(_mm_unpacklo_pd(b2, a), _mm_set_pd(l, g)));
+        const __m128 newR = _mm_cvtpd_ps(sumR);
+        _mm_storel_pi(reinterpret_cast<__m64*>(z + 2 * r), newR);
+        if (j > 0)
+            _mm_storel_pi(reinterpret_cast<__m64*>(z + 2 * (nyquist + j)), _mm_xor_ps(newR, conjugateMask));
+    }
+#else
     for (std::size_t j = 0; j <= quarter; ++j)
     {
         const std::size_t r = nyquist - j;
@@ -133,6 +229,7 @@ void fft_split(float* z, std::int32_t n, int direction, const float* table)
             z[2 * (nyquist + j) + 1] = -newRi;
         }
     }
+#endif
 }
 
 // Forward real transform: the first n floats of z (n complex values of room)
@@ -164,6 +261,45 @@ void fft_real_inverse_full(float* z, std::int32_t n, const float* table)
     for (std::size_t k = 0; k < static_cast<std::size_t>(n) / 2; ++k)
         z[2 * k + 1] = -z[2 * k + 1];
 }
+
+// Scratch of 2n floats for one transform. Blocks up to kKeptScratchFloats are
+// kept per thread and reused by later transforms; larger ones live for the call.
+constexpr std::size_t kKeptScratchFloats = std::size_t(1) << 17;
+
+class Scratch
+{
+public:
+    explicit Scratch(std::size_t floats)
+    {
+        thread_local FftBlock kept;
+        thread_local std::size_t keptFloats = 0;
+        if (floats <= keptFloats)
+        {
+            block = kept.get();
+            return;
+        }
+        FftBlock fresh = fft_alloc(floats * sizeof(float));
+        if (!fresh)
+            return;
+        if (floats <= kKeptScratchFloats)
+        {
+            kept = std::move(fresh);
+            keptFloats = floats;
+            block = kept.get();
+        }
+        else
+        {
+            own = std::move(fresh);
+            block = own.get();
+        }
+    }
+
+    float* get() const { return block; }
+
+private:
+    FftBlock own;
+    float* block = nullptr;
+};
 
 }  // namespace
 
@@ -250,14 +386,16 @@ void fft_forward(const fft_plan& plan, float* x)
     if (!table)
         return;
     const std::size_t count = static_cast<std::size_t>(n);
-    FftBlock scratch = fft_alloc(2 * count * sizeof(float));
-    if (!scratch)
+    const Scratch scratch(2 * count);
+    float* z = scratch.get();
+    if (z == nullptr)
         return;
-    std::fill(scratch.get(), scratch.get() + 2 * count, 0.0f);
-    std::copy(x, x + count, scratch.get());
-    fft_real_full(scratch.get(), n, table);
-    std::copy(scratch.get(), scratch.get() + count, x);
-    x[1] = scratch[count];  // Re X[n/2] in place of the DC's zero imaginary part
+    // The upper half needs no zeros: the split step writes z[n/2] before it
+    // reads it and only writes the values above.
+    std::copy(x, x + count, z);
+    fft_real_full(z, n, table);
+    std::copy(z, z + count, x);
+    x[1] = z[count];  // Re X[n/2] in place of the DC's zero imaginary part
 }
 
 void fft_inverse(const fft_plan& plan, float* x)
@@ -269,20 +407,17 @@ void fft_inverse(const fft_plan& plan, float* x)
     if (!table)
         return;
     const std::size_t count = static_cast<std::size_t>(n);
-    FftBlock scratch = fft_alloc(2 * count * sizeof(float));
-    if (!scratch)
-        return;
+    const Scratch scratch(2 * count);
     float* z = scratch.get();
-    std::fill(z, z + 2 * count, 0.0f);
-    for (std::size_t k = 1; k < count / 2; ++k)
-    {
-        z[2 * k] = x[2 * k];
-        z[2 * k + 1] = x[2 * k + 1];
-        z[2 * (count - k)] = x[2 * k];
-        z[2 * (count - k) + 1] = -x[2 * k + 1];
-    }
+    if (z == nullptr)
+        return;
+    // X[0] .. X[n/2]; the inverse reads nothing above X[n/2], so the conjugate
+    // half is not filled in.
+    std::copy(x + 2, x + count, z + 2);
     z[0] = x[0];
+    z[1] = 0.0f;
     z[count] = x[1];  // complex index n/2
+    z[count + 1] = 0.0f;
     fft_real_inverse_full(z, n, table);
     std::copy(z, z + count, x);
 }
