@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 constexpr double pi = 3.141592653589793;
@@ -9,6 +13,89 @@ constexpr double pi = 3.141592653589793;
 double toRadians(double degrees)
 {
     return degrees * pi / 180.0;
+}
+
+// The measured unit vectors as three columns, so that two can be loaded at once.
+struct MeasuredColumns
+{
+    explicit MeasuredColumns(const std::vector<UnitVector>& measured)
+    {
+        x.reserve(measured.size());
+        y.reserve(measured.size());
+        z.reserve(measured.size());
+        for (const UnitVector& v : measured)
+        {
+            x.push_back(v.x);
+            y.push_back(v.y);
+            z.push_back(v.z);
+        }
+    }
+
+    std::size_t size() const { return x.size(); }
+
+    std::vector<double> x, y, z;
+};
+
+struct Nearest
+{
+    double distance = 2.0;  // the diameter: no measurement lies farther
+    double squared = 4.0;   // its square; distance is always exactly sqrt(squared)
+    std::int32_t index = 0;
+
+    // Measurement j at squared distance s, in ascending j: it wins when its
+    // distance is strictly below the best (ties stay with the lower index). A sum
+    // not below the best one's has a root not below the best, the root being
+    // monotonic, so only the others are rooted and compared.
+    void consider(std::size_t j, double s)
+    {
+        if (!(s < squared))
+            return;
+        const double root = std::sqrt(s);
+        if (root < distance)
+        {
+            distance = root;
+            squared = s;
+            index = static_cast<std::int32_t>(j);
+        }
+    }
+};
+
+// Exhaustive: every measurement, in ascending order, distance
+// sqrt(dy*dy + dx*dx + dz*dz) summed in that order.
+Nearest nearestMeasurement(const UnitVector& t, const MeasuredColumns& columns)
+{
+    Nearest nearest;
+    const std::size_t count = columns.size();
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    // Two measurements per step with the same IEEE operations in each lane; a
+    // step with a candidate hands its lanes to consider() in order.
+    const __m128d tx = _mm_set1_pd(t.x), ty = _mm_set1_pd(t.y), tz = _mm_set1_pd(t.z);
+    __m128d bound = _mm_set1_pd(nearest.squared);
+    for (; j + 1 < count; j += 2)
+    {
+        const __m128d dx = _mm_sub_pd(tx, _mm_loadu_pd(columns.x.data() + j));
+        const __m128d dy = _mm_sub_pd(ty, _mm_loadu_pd(columns.y.data() + j));
+        const __m128d dz = _mm_sub_pd(tz, _mm_loadu_pd(columns.z.data() + j));
+        const __m128d squared =
+            _mm_add_pd(_mm_add_pd(_mm_mul_pd(dy, dy), _mm_mul_pd(dx, dx)), _mm_mul_pd(dz, dz));
+        if (_mm_movemask_pd(_mm_cmplt_pd(squared, bound)) == 0)
+            continue;
+        double lanes[2];
+        _mm_storeu_pd(lanes, squared);
+        nearest.consider(j, lanes[0]);
+        nearest.consider(j + 1, lanes[1]);
+        bound = _mm_set1_pd(nearest.squared);
+    }
+#endif
+    for (; j < count; ++j)
+    {
+        const double dx = t.x - columns.x[j];
+        const double dy = t.y - columns.y[j];
+        const double dz = t.z - columns.z[j];
+        nearest.consider(j, dy * dy + dx * dx + dz * dz);
+    }
+    return nearest;
 }
 } // namespace
 
@@ -116,6 +203,7 @@ bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Posit
     map.targets.reserve(numTargets);
     map.measurement.reserve(numTargets);
 
+    const MeasuredColumns columns(measured);
     float largestError = 0.0f;
     std::int32_t largestIndex = 0;
     float errorSum = 0.0f;
@@ -131,20 +219,9 @@ bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Posit
             const float az = targetAzimuth(a, count);
             const UnitVector t = unitVector(el, az, 1.0);
 
-            double best = 2.0;
-            std::int32_t bestIndex = 0;
-            for (std::size_t j = 0; j < measured.size(); ++j)
-            {
-                const double dx = t.x - measured[j].x;
-                const double dy = t.y - measured[j].y;
-                const double dz = t.z - measured[j].z;
-                const double distance = std::sqrt(dy * dy + dx * dx + dz * dz);
-                if (distance < best)
-                {
-                    best = distance;
-                    bestIndex = static_cast<std::int32_t>(j);
-                }
-            }
+            const Nearest nearest = nearestMeasurement(t, columns);
+            const double best = nearest.distance;
+            const std::int32_t bestIndex = nearest.index;
 
             const auto k = static_cast<std::int32_t>(map.measurement.size());
             map.targets.push_back(Position { el, az, 1.0 });

@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUILLON_FFT_SCALAR)
 #include <emmintrin.h>
 #endif
 
@@ -45,7 +45,7 @@ void reportAllocationFailure(std::size_t bytes)
 
 // One butterfly: p, q = p + q, (p - q) * w, the sums and differences in single
 // precision, the product with the twiddle in double, rounded back to single.
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUILLON_FFT_SCALAR)
 // Both halves of a complex value per instruction. The real part is formed as
 // dr*wr + (di*-wi), which IEEE arithmetic makes identical to dr*wr - di*wi, and
 // the imaginary part as di*wr + dr*wi, identical to dr*wi + di*wr.
@@ -157,7 +157,7 @@ void fft_split(float* z, std::int32_t n, int direction, const float* table)
         z[2 * nyquist + 1] = z[1];
     }
     const std::size_t quarter = static_cast<std::size_t>(n) / 4;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUILLON_FFT_SCALAR)
     // Real and imaginary parts side by side. A difference x - y is formed as
     // x + (-y) and a product with a negated factor as the negated product, which
     // IEEE arithmetic makes identical, so every lane sees the scalar sequence.

@@ -1,0 +1,210 @@
+// The faster paths of the transforms, the minimum-phase treatment and the
+// nearest search give exactly what the plain ones gave.
+
+#include "convert/TargetGrid.h"
+#include "dsp/fft.h"
+#include "dsp/minphase.h"
+#include "fixtures/CapturingSink.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+// Deterministic values in [-1, 1).
+class Values
+{
+public:
+    explicit Values(std::uint64_t seed) : state(seed) {}
+
+    double next()
+    {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(state >> 11) / 9007199254740992.0 * 2.0 - 1.0;
+    }
+
+private:
+    std::uint64_t state;
+};
+
+class Digest
+{
+public:
+    void add(const std::vector<float>& values)
+    {
+        for (float v : values)
+        {
+            unsigned char bytes[sizeof v];
+            std::memcpy(bytes, &v, sizeof v);
+            for (unsigned char b : bytes)
+            {
+                hash ^= b;
+                hash *= 0x100000001b3ull;
+            }
+            byteCount += sizeof v;
+        }
+    }
+
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    std::size_t byteCount = 0;
+};
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
+}
+
+TEST(SameResults, TransformsMatchTheDigestOfTheOriginalImplementation)
+{
+    // Forward, inverse of that, and inverse of a fresh spectrum, three blocks per
+    // size from 4 to 65536, with magnitudes over eight decades and some -0.0.
+    // The digest was taken from the first, plainly written implementation.
+    Values values(12345);
+    Digest digest;
+    for (std::int32_t n = 4; n <= 65536; n *= 2)
+    {
+        for (int block = 0; block < 3; ++block)
+        {
+            auto plan = fft_create(n);
+            std::vector<float> x(static_cast<std::size_t>(n));
+            for (float& v : x)
+            {
+                const double mantissa = values.next();
+                v = static_cast<float>(mantissa * std::pow(10.0, 4.0 * values.next()));
+            }
+            if (block == 2)
+                for (std::size_t i = 0; i < x.size(); i += 7)
+                    x[i] = -0.0f;
+            fft_forward(*plan, x.data());
+            digest.add(x);
+            fft_inverse(*plan, x.data());
+            digest.add(x);
+            for (float& v : x)
+                v = static_cast<float>(values.next());
+            fft_inverse(*plan, x.data());
+            digest.add(x);
+        }
+    }
+    EXPECT_EQ(digest.byteCount, 4718448u);
+    EXPECT_EQ(digest.hash, 0x8ac364a76113c983ull);
+}
+
+TEST(SameResults, CombinedEstimateGivesTheSeparateCallsResults)
+{
+    struct Case
+    {
+        std::size_t lengthA, lengthB;
+        float fs;
+    };
+    // Transform sizes below, at and above the smallest, lengths that are no
+    // power of two, a band beyond the spectrum, and unequal lengths.
+    const Case cases[] = { { 1, 1, 48000.0f }, { 2, 2, 44100.0f }, { 3, 3, 48000.0f }, { 4, 4, 8000.0f },
+                           { 5, 5, 48000.0f }, { 200, 200, 44100.0f }, { 256, 256, 48000.0f },
+                           { 512, 512, 44100.0f }, { 256, 256, 3000.0f }, { 100, 300, 48000.0f } };
+    Values values(7);
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.lengthA << " and " << c.lengthB << " samples at " << c.fs);
+        std::vector<float> a(c.lengthA), b(c.lengthB);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            a[i] = static_cast<float>(values.next() / (1.0 + static_cast<double>(i)));
+        for (std::size_t i = 0; i < b.size(); ++i)
+            b[i] = i < 3 ? 0.0f : static_cast<float>(values.next() / (1.0 + static_cast<double>(i)));
+
+        std::vector<float> minimumA, minimumB;
+        const float combined = estimateItdAndMinimumPhase(a, b, c.fs, 500.0f, 2000.0f, minimumA, minimumB);
+        const float separate = estimateItd(a, b, c.fs, 500.0f, 2000.0f);
+        EXPECT_EQ(std::memcmp(&combined, &separate, sizeof combined), 0) << combined << " vs " << separate;
+        EXPECT_TRUE(sameBits(minimumA, minimumPhase(a)));
+        EXPECT_TRUE(sameBits(minimumB, minimumPhase(b)));
+    }
+}
+
+// The search as first written: every distance rooted, strictly smaller wins.
+std::vector<std::int32_t> plainNearest(const TargetMap& map, const std::vector<UnitVector>& measured)
+{
+    std::vector<std::int32_t> result;
+    for (const Position& target : map.targets)
+    {
+        const UnitVector t = unitVector(target.elevation, target.azimuth, 1.0);
+        double best = 2.0;
+        std::int32_t bestIndex = 0;
+        for (std::size_t j = 0; j < measured.size(); ++j)
+        {
+            const double dx = t.x - measured[j].x;
+            const double dy = t.y - measured[j].y;
+            const double dz = t.z - measured[j].z;
+            const double distance = std::sqrt(dy * dy + dx * dx + dz * dz);
+            if (distance < best)
+            {
+                best = distance;
+                bestIndex = static_cast<std::int32_t>(j);
+            }
+        }
+        result.push_back(bestIndex);
+    }
+    return result;
+}
+
+TEST(SameResults, NearestSearchMatchesThePlainSearchOnTies)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<Position> positions;
+    };
+    std::vector<Case> cases;
+    Values values(99);
+
+    // On the 5-degree grid itself (distance 0), every position twice, odd count.
+    Case onGrid{ "on the grid, twice each", {} };
+    for (int el = -40; el <= 90; el += 5)
+        for (int az = 0; az < 360; az += 5)
+            for (int copy = 0; copy < 2; ++copy)
+                onGrid.positions.push_back({ static_cast<double>(el), static_cast<double>(az), 1.0 });
+    onGrid.positions.push_back({ 90.0, 0.0, 1.0 });
+    cases.push_back(onGrid);
+
+    // Halfway between grid azimuths and elevations: equal distances on both sides.
+    Case halfway{ "halfway between targets", {} };
+    for (double el = -42.5; el <= 90.0; el += 5.0)
+        for (double az = 2.5; az < 360.0; az += 5.0)
+            halfway.positions.push_back({ el, az, 1.0 });
+    cases.push_back(halfway);
+
+    // Coarse random positions (many repeats and near-ties), and mirrored pairs.
+    Case coarse{ "coarse random with mirrored pairs", {} };
+    for (int i = 0; i < 2001; ++i)
+    {
+        const double el = std::round(values.next() * 36.0) * 2.5;
+        const double az = std::round((values.next() + 1.0) * 72.0) * 2.5;
+        coarse.positions.push_back({ el, az, 1.0 });
+        if (i % 3 == 0)
+            coarse.positions.push_back({ el, -az, 1.0 });
+    }
+    cases.push_back(coarse);
+
+    // One and two measurements, the second one opposite the first: distances of
+    // about 2 that must not beat the starting diameter.
+    cases.push_back({ "one", { { 10.0, 20.0, 1.0 } } });
+    cases.push_back({ "an opposite pair", { { 0.0, 0.0, 1.0 }, { 0.0, 180.0, 1.0 } } });
+    cases.push_back({ "three at the pole", { { 90.0, 0.0, 1.0 }, { 90.0, 90.0, 1.0 }, { 90.0, 180.0, 1.0 } } });
+
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const std::vector<UnitVector> measured = unitVectors(c.positions);
+        fixture::CapturingSink sink;
+        const TargetGrid grid = chooseTargetGrid(sink, c.positions);
+        TargetMap map;
+        ASSERT_TRUE(mapTargets(sink, grid, c.positions, measured, map));
+        EXPECT_EQ(map.measurement, plainNearest(map, measured));
+    }
+}
+
+} // namespace
