@@ -63,13 +63,30 @@ bool isUsableSamplingRate(double rate)
     return std::isfinite(rate) && rate >= 1.0 && rate < 2147483648.0;
 }
 
-bool allFinite(const std::vector<Position>& positions)
+// Finite, with elevations on the sphere: the target grid spans the measured
+// elevations, so one beyond +-90 degrees (past a rounding error) would give it
+// rings that no direction has, and a huge one an absurd or overflowing grid.
+bool allUsable(const std::vector<Position>& positions)
 {
     for (const Position& p : positions)
-        if (!std::isfinite(p.elevation) || !std::isfinite(p.azimuth) || !std::isfinite(p.distance))
+        if (!std::isfinite(p.elevation) || !std::isfinite(p.azimuth) || !std::isfinite(p.distance)
+            || !(std::fabs(p.elevation) <= 90.0 + 1e-6))
             return false;
     return true;
 }
+
+bool allFinite(const std::vector<float>& values)
+{
+    for (float v : values)
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+
+// A file of a few kilobytes can declare any amount of (unwritten) data; what no
+// HRIR set needs is refused before anything is allocated for it.
+constexpr std::size_t kMaxDataValues = std::size_t(1) << 28;  // the Data.IR block: 2 GiB of doubles
+constexpr std::size_t kMaxSetFloats = std::size_t(1) << 28;   // the HRTF set: 1 GiB of floats
 
 // True when every sample is finite as a 32-bit float too.
 bool allSamplesUsable(const std::vector<double>& samples)
@@ -95,6 +112,12 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
     }
     if (abandoned())
         return false;
+    // Both are below 2^31, so the product fits.
+    if (static_cast<std::size_t>(input.M) * 2 * static_cast<std::size_t>(input.N) > kMaxDataValues)
+    {
+        sink.printMsg("SOFA data too large: %d measurements of %d samples\n", input.M, input.N);
+        return false;
+    }
 
     std::vector<Position> positions;
     if (readSourcePositions(*input.file, positions) != 0)
@@ -107,7 +130,7 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
         sink.printMsg("expected one source position per measurement\n");
         return false;
     }
-    if (!allFinite(positions))
+    if (!allUsable(positions))
     {
         sink.printMsg("invalid values in SourcePosition\n");
         return false;
@@ -120,6 +143,11 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
 
     const std::int32_t N = input.N;
     const std::int32_t L = procOption == procMinimumPhase ? nextPowerOfTwo(N) : N;
+    if (grid.numTargets() * 2 * static_cast<std::size_t>(L) > kMaxSetFloats)
+    {
+        sink.printMsg("HRTF set too large: %zu positions of %d samples\n", grid.numTargets(), L);
+        return false;
+    }
     HrtfSetInfo info(static_cast<std::int32_t>(grid.elevs.size()));
     info.flags = (procOption == procCrop || procOption == procMinimumPhase) ? ITD_extracted : 0;
     info.sampRate = static_cast<std::int32_t>(input.samplingRate);
@@ -173,6 +201,12 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
             }
 
             const float itd = processPair(left, right, fs, procOption, threshold);
+            // Responses near the float range can overflow the transforms.
+            if (!allFinite(left) || !allFinite(right) || !std::isfinite(itd))
+            {
+                sink.printMsg("invalid values after processing measurement %d\n", map.measurement[k]);
+                return false;
+            }
             cursor.setPosition(static_cast<float>(grid.elevs[ring]), targetAzimuth(a, count));
             cursor.setHrirs(left.data(), right.data(), L);
             cursor.setItd(itd);
