@@ -5,12 +5,14 @@
 
 #include "hrtf/HrtfSet.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -51,18 +53,23 @@ public:
 };
 
 // XORs the stored bytes of word i with k(i), least significant key byte
-// against the first stored byte. Self-inverse.
-void scrambleStoredWords(float* words, std::size_t count)
+// against the first stored byte. Self-inverse. key is k of the first word
+// given; the key of the word after the last is returned, so that a file can be
+// scrambled piece by piece.
+std::uint32_t scrambleStoredWords(float* words, std::size_t count, std::uint32_t key)
 {
     auto* bytes = reinterpret_cast<unsigned char*>(words);
-    std::uint32_t key = kKeySeed;
     for (std::size_t i = 0; i < count; ++i)
     {
         for (std::size_t b = 0; b < 4; ++b)
             bytes[4 * i + b] ^= static_cast<unsigned char>(key >> (8 * b));
         key = nextKey(key);
     }
+    return key;
 }
+
+// Words converted per fwrite call: the set's own floats are never touched.
+constexpr std::size_t kWordsPerWrite = 16384;
 
 // The fields that the writers index must agree with their vectors (they are
 // public, so an owner could have changed them after construction).
@@ -267,16 +274,25 @@ bool HrtfSet::writeDataStream(std::FILE* file, const std::string& shownPath)
     const std::size_t count = data.size();
     const bool scrambled = (flags & encrypted) != 0;
 
-    // Converted in place for one write call, then converted back.
+    // Converted into a buffer piece by piece and written from there.
     const ByteOrderOps byteOrder;
-    byteOrder.toBigEndianInPlace(data.data(), count);
-    if (scrambled)
-        scrambleStoredWords(data.data(), count);
-    const std::size_t written = count == 0 ? 0 : std::fwrite(data.data(), sizeof(float), count, file);
-    const int writeError = errno;
-    if (scrambled)
-        scrambleStoredWords(data.data(), count);
-    byteOrder.toBigEndianInPlace(data.data(), count);
+    std::vector<float> words(std::min(count, kWordsPerWrite));
+    std::uint32_t key = kKeySeed;
+    std::size_t written = 0;
+    int writeError = errno;
+    for (std::size_t start = 0; start < count; start += words.size())
+    {
+        const std::size_t length = std::min(words.size(), count - start);
+        std::copy_n(data.data() + start, length, words.data());
+        byteOrder.toBigEndianInPlace(words.data(), length);
+        if (scrambled)
+            key = scrambleStoredWords(words.data(), length, key);
+        const std::size_t done = std::fwrite(words.data(), sizeof(float), length, file);
+        writeError = errno;
+        written += done;
+        if (done != length)
+            break;
+    }
 
     if (written != count)
     {

@@ -5,12 +5,17 @@
 #include "dsp/fft.h"
 #include "dsp/minphase.h"
 #include "fixtures/CapturingSink.h"
+#include "fixtures/TempDir.h"
+#include "hrtf/HrtfSet.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace
@@ -204,6 +209,46 @@ TEST(SameResults, NearestSearchMatchesThePlainSearchOnTies)
         TargetMap map;
         ASSERT_TRUE(mapTargets(sink, grid, c.positions, measured, map));
         EXPECT_EQ(map.measurement, plainNearest(map, measured));
+    }
+}
+
+TEST(SameResults, DataFileWrittenInPiecesKeepsOneKeyStream)
+{
+    // Enough words for several pieces of the writer, with a partial last one;
+    // plain and scrambled, the file must be the whole set in one stream.
+    for (const std::int32_t flags : { 0, static_cast<std::int32_t>(encrypted) })
+    {
+        SCOPED_TRACE(flags);
+        HrtfSetInfo info(2);
+        info.flags = flags;
+        info.sampRate = 48000;
+        info.numBCoeff = 6001;
+        info.elevs = { 0, 10 };
+        info.numAz = { 5, 3 };
+        HrtfSet set(info);
+        Values values(3);
+        for (float& v : set.data)
+            v = static_cast<float>(values.next());
+        const std::vector<float> before = set.data;
+
+        fixture::TempDir dir;
+        ASSERT_TRUE(set.write(dir.file("Pieces"))) << set.errorMsg;
+        EXPECT_TRUE(sameBits(set.data, before));
+
+        std::ifstream in(dir.file("Pieces"), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(bytes.size(), before.size() * 4);
+        std::vector<std::uint32_t> words(before.size());
+        std::memcpy(words.data(), bytes.data(), bytes.size());
+        if (flags & encrypted)
+            scrambleWords(words.data(), words.size());  // stored byte order on this little-endian host
+        std::vector<float> decoded(words.size());
+        for (std::size_t i = 0; i < words.size(); ++i)
+        {
+            const std::uint32_t word = __builtin_bswap32(words[i]);
+            std::memcpy(&decoded[i], &word, sizeof word);
+        }
+        EXPECT_TRUE(sameBits(decoded, before));
     }
 }
 
