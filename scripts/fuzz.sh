@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Fuzzes the SOFA layer and the converter under AddressSanitizer and
+# UndefinedBehaviorSanitizer for a given time, then prints inputs tried,
+# crashes, sanitizer reports, time-outs and new coverage.
+#
+#   scripts/fuzz.sh generator [SECONDS] [FIRST_SEED]   seed-driven structure-aware generator
+#   scripts/fuzz.sh raw [SECONDS]                      libFuzzer on the file's bytes
+#   scripts/fuzz.sh structured [SECONDS]               libFuzzer driving the generator's choices
+#
+# Builds (clang, sanitizers, coverage) in $FUZZ_BUILD_DIR (default: build-fuzz).
+# Findings and the grown corpus go to $FUZZ_OUT_DIR (default: fuzz-out).
+# Each run uses one core, niced; run two at once on a two-core machine at most.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-generator}
+seconds=${2:-600}
+build=${FUZZ_BUILD_DIR:-$top/build-fuzz}
+out=${FUZZ_OUT_DIR:-$top/fuzz-out}/$mode
+mkdir -p "$out"
+
+if [ ! -f "$build/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUILLON_WITH_JUCE=OFF -DQUILLON_BENCH=OFF -DQUILLON_SANITIZE=ON -DQUILLON_FUZZ=ON > "$out/configure.log"
+fi
+cmake --build "$build" --target sofa_fuzz_generate fuzz_convert_sofa fuzz_generated_sofa > "$out/build.log"
+
+# A file that declares gigabytes must meet a refusal, not the machine's memory:
+# allocations above 3 GiB are reported rather than made.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-max_allocation_size_mb=3072:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TMPDIR=${TMPDIR:-/tmp}
+fuzz_dir="$build/tests/fuzz"
+log="$out/run.log"
+
+case "$mode" in
+generator)
+  first=${3:-$(date +%s)}
+  # The driver prints its own summary (inputs, crashes, sanitizer reports, leaks,
+  # time-outs, broken rules, new outcome classes and edges).
+  status=0
+  nice -n 10 "$fuzz_dir/sofa_fuzz_generate" run --first "$first" --count 100000000 --seconds "$seconds" \
+    --save "$out/saved" --save-max-bytes 30000 --quiet > "$log" 2> "$out/stderr.log" || status=$?
+  cat "$log"
+  echo "sanitizer report lines: $(grep -cE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$out/stderr.log" || true)"
+  echo "reproduce a seed: $fuzz_dir/sofa_fuzz_generate write SEED file.sofa && $fuzz_dir/sofa_fuzz_generate check file.sofa"
+  exit $status
+  ;;
+raw | structured)
+  if [ "$mode" = raw ]; then
+    target=fuzz_convert_sofa
+    corpus="$out/corpus"
+    mkdir -p "$corpus"
+    cp -n "$top"/tests/fuzz/corpus/*.sofa "$corpus"/ 2>/dev/null || true
+    max_len=65536
+  else
+    target=fuzz_generated_sofa
+    corpus="$out/corpus"
+    mkdir -p "$corpus"
+    # Starting points: random choice strings, so that the first inputs already vary.
+    if [ -z "$(ls -A "$corpus")" ]; then
+      for i in $(seq 1 32); do head -c 256 /dev/urandom > "$corpus/seed-$i"; done
+    fi
+    max_len=4096
+  fi
+  mkdir -p "$out/artifacts"
+  status=0
+  # One worker process that survives crashes, time-outs and out-of-memory
+  # reports, so that one run counts them all.
+  nice -n 10 "$fuzz_dir/$target" "$corpus" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+    -max_total_time="$seconds" -max_len="$max_len" -timeout=60 -rss_limit_mb=6144 -malloc_limit_mb=3072 \
+    -artifact_prefix="$out/artifacts/" -print_final_stats=1 > "$log" 2>&1 || status=$?
+  first_cov=$(grep -m1 -oE 'cov: [0-9]+' "$log" | grep -oE '[0-9]+' || echo 0)
+  last=$(grep -E '^#[0-9]+: cov: ' "$log" | tail -n 1 || true)
+  last_cov=$(echo "$last" | grep -oE 'cov: [0-9]+' | grep -oE '[0-9]+' || echo 0)
+  inputs=$(echo "$last" | grep -oE '^#[0-9]+' | tr -d '#' || echo 0)
+  counts=$(echo "$last" | grep -oE 'oom/timeout/crash: [0-9]+/[0-9]+/[0-9]+' | cut -d' ' -f2 || echo 0/0/0)
+  echo "mode: $mode ($target), $seconds s"
+  echo "inputs tried: ${inputs:-0}"
+  echo "crashes: $(echo "$counts" | cut -d/ -f3)"
+  echo "out-of-memory reports: $(echo "$counts" | cut -d/ -f1)"
+  echo "time-outs: $(echo "$counts" | cut -d/ -f2)"
+  echo "sanitizer reports: $(grep -cE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$log" || true)"
+  echo "rules broken: $(grep -c '==quillon-fuzz== rule broken' "$log" || true)"
+  echo "new coverage: edges $first_cov -> $last_cov, corpus $(ls "$corpus" | wc -l) inputs"
+  echo "artifacts: $(ls "$out/artifacts" | wc -l) in $out/artifacts (log: $log)"
+  if [ "$mode" = structured ]; then
+    echo "turn an artifact into its SOFA file: $fuzz_dir/sofa_fuzz_generate write-bytes ARTIFACT file.sofa"
+  fi
+  exit $status
+  ;;
+*)
+  sed -n '2,14p' "$0"
+  exit 2
+  ;;
+esac
