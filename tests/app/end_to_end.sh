@@ -9,7 +9,17 @@ xhelper=$2
 sofa=$3
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
+fail() {
+    echo "FAILED: $*"
+    # What the window and the files looked like, for the log.
+    [ -n "${settings:-}" ] && [ -f "$settings" ] && cat "$settings"
+    [ -n "${out:-}" ] && ls -la "$out" 2>&1
+    if command -v import >/dev/null; then
+        import -window root "${TMPDIR:-/tmp}/quillon-e2e-failure.png" 2>/dev/null &&
+            echo "screen saved in ${TMPDIR:-/tmp}/quillon-e2e-failure.png"
+    fi
+    exit 1
+}
 
 [ -n "${DISPLAY:-}" ] || skip "no X display (run under xvfb-run)"
 command -v xdotool >/dev/null || skip "xdotool not installed"
