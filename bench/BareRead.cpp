@@ -2,7 +2,21 @@
 
 #include <netcdf.h>
 
-bool bareReadDataIR(const std::string& path, std::vector<double>& values, std::string& error)
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace
+{
+
+// Opens path, finds Data.IR and its value count, lets place() give the buffer
+// and reads into it.
+template <typename Place>
+bool readDataIR(const std::string& path, Place place, std::string& error)
 {
     int file = 0;
     int status = nc_open(path.c_str(), NC_NOWRITE, &file);
@@ -28,8 +42,8 @@ bool bareReadDataIR(const std::string& path, std::vector<double>& values, std::s
     }
     if (status == NC_NOERR)
     {
-        values.resize(count);
-        status = nc_get_var_double(file, var, values.data());
+        double* values = place(count);
+        status = values != nullptr ? nc_get_var_double(file, var, values) : NC_ENOMEM;
     }
     const int closed = nc_close(file);
     if (status == NC_NOERR)
@@ -40,4 +54,43 @@ bool bareReadDataIR(const std::string& path, std::vector<double>& values, std::s
         return false;
     }
     return true;
+}
+
+struct FreeBlock
+{
+    void operator()(void* block) const noexcept { std::free(block); }
+};
+
+} // namespace
+
+bool bareReadDataIR(const std::string& path, std::vector<double>& values, std::string& error)
+{
+    return readDataIR(
+        path,
+        [&values](std::size_t count) {
+            values.resize(count);
+            return values.data();
+        },
+        error);
+}
+
+bool bareReadDataIRHugePages(const std::string& path, std::string& error)
+{
+    constexpr std::size_t hugePage = std::size_t(2) << 20;
+    std::unique_ptr<void, FreeBlock> memory;
+    return readDataIR(
+        path,
+        [&memory](std::size_t count) -> double* {
+            const std::size_t bytes = count * sizeof(double);
+            memory.reset(std::calloc(bytes + hugePage, 1));
+            if (!memory)
+                return nullptr;
+            const auto address = reinterpret_cast<std::uintptr_t>(memory.get());
+            auto* values = reinterpret_cast<double*>((address + hugePage - 1) & ~static_cast<std::uintptr_t>(hugePage - 1));
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+            ::madvise(values, bytes, MADV_HUGEPAGE);
+#endif
+            return values;
+        },
+        error);
 }

@@ -78,6 +78,8 @@ void benchConvert(benchmark::State& state, const std::string& path, const std::s
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
+    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
@@ -215,7 +217,8 @@ int main(int argc, char* argv[])
         }
     }
 
-    RatioReporter reporter;
+    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                 : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     reporter.printRatios(files);

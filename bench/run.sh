@@ -2,7 +2,9 @@
 # Whole quillon-convert runs (process start included) against quillon-bare-read,
 # which only opens the same file and reads Data.IR through the netCDF C library.
 # Each command runs RUNS times, interleaved, after one unmeasured warm-up run;
-# the medians and their ratios are printed.
+# the medians and their ratios are printed, wall clock and CPU time (user +
+# system; steadier on a busy machine), against the plain bare read and against
+# one whose buffer lies on huge pages like the converter's Data.IR block.
 #
 #   bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 7)
 #
@@ -45,28 +47,35 @@ timed() {
 # median of the numbers on standard input
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# report LABEL GOAL FILE [CONVERT_OPTIONS...]: medians of the bare read and of
-# the conversion, wall clock and CPU time, and their ratios; the goal is judged
-# on wall clock.
+# column N of the runs on standard input, median
+column() { cut -d' ' -f"$1" | median; }
+
+# report LABEL GOAL FILE [CONVERT_OPTIONS...]: medians of the bare read (plain,
+# and with its buffer on huge pages as the converter's block is) and of the
+# conversion, wall clock and CPU time, and the ratios. The goal is judged on
+# wall clock against the plain bare read; the ratio against the huge-page read
+# shows what is left once page faults weigh alike.
 report() {
   local label=$1 goal=$2 file=$3
   shift 3
-  local bareRuns="" convertRuns="" i
+  local bareRuns="" hugeRuns="" convertRuns="" i
   "$bare" "$file"
+  "$bare" --huge-pages "$file"
   "$convert" "$@" "$file" "$out" >/dev/null
   for ((i = 0; i < runs; i++)); do
     bareRuns+="$(timed "$bare" "$file")"$'\n'
+    hugeRuns+="$(timed "$bare" --huge-pages "$file")"$'\n'
     convertRuns+="$(timed "$convert" "$@" "$file" "$out")"$'\n'
   done
-  local bareWall bareCpu convertWall convertCpu
-  bareWall=$(printf '%s' "$bareRuns" | cut -d' ' -f1 | median)
-  bareCpu=$(printf '%s' "$bareRuns" | cut -d' ' -f2 | median)
-  convertWall=$(printf '%s' "$convertRuns" | cut -d' ' -f1 | median)
-  convertCpu=$(printf '%s' "$convertRuns" | cut -d' ' -f2 | median)
-  awk -v label="$label" -v goal="$goal" -v bw="$bareWall" -v bc="$bareCpu" -v cw="$convertWall" -v cc="$convertCpu" 'BEGIN {
+  awk -v label="$label" -v goal="$goal" \
+      -v bw="$(printf '%s' "$bareRuns" | column 1)" -v bc="$(printf '%s' "$bareRuns" | column 2)" \
+      -v hw="$(printf '%s' "$hugeRuns" | column 1)" -v hc="$(printf '%s' "$hugeRuns" | column 2)" \
+      -v cw="$(printf '%s' "$convertRuns" | column 1)" -v cc="$(printf '%s' "$convertRuns" | column 2)" 'BEGIN {
     ratio = cw / bw
     verdict = goal == "-" ? "" : sprintf("  goal <= %.1f: %s", goal, ratio <= goal ? "met" : "MISSED")
-    printf "%-40s wall %7.1f / %7.1f ms = %5.2f   cpu %7.1f / %7.1f ms = %5.2f%s\n", label, cw, bw, ratio, cc, bc, (bc > 0 ? cc / bc : 0), verdict
+    printf "%-40s convert %7.1f ms  bare read %7.1f ms  ratio %5.2f%s\n", label, cw, bw, ratio, verdict
+    printf "%-40s   cpu %7.1f ms       cpu %7.1f ms  ratio %5.2f   | bare read on huge pages %7.1f ms (cpu %7.1f): ratio %5.2f (cpu %5.2f)\n", \
+           "", cc, bc, (bc > 0 ? cc / bc : 0), hw, hc, cw / hw, (hc > 0 ? cc / hc : 0)
   }'
 }
 

@@ -10,11 +10,19 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <limits>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace
 {
@@ -89,13 +97,64 @@ constexpr std::size_t kMaxDataValues = std::size_t(1) << 28;  // the Data.IR blo
 constexpr std::size_t kMaxSetFloats = std::size_t(1) << 28;   // the HRTF set: 1 GiB of floats
 
 // True when every sample is finite as a 32-bit float too.
-bool allSamplesUsable(const std::vector<double>& samples)
+bool allSamplesUsable(const double* samples, std::size_t count)
 {
-    for (double v : samples)
-        if (!(std::fabs(v) <= FLT_MAX))
+    for (std::size_t i = 0; i < count; ++i)
+        if (!(std::fabs(samples[i]) <= FLT_MAX))
             return false;
     return true;
 }
+
+struct FreeBlock
+{
+    void operator()(void* block) const noexcept { std::free(block); }
+};
+
+// The Data.IR block: count doubles, zero-filled. calloc takes a large block
+// from fresh pages, which are zero already, instead of writing zeros; on Linux
+// a block of a few MiB is also aligned to and advised onto 2 MiB pages, so that
+// the read which fills it faults in a handful of huge pages instead of
+// thousands of small ones (on a virtual machine the faults cost more than the
+// read itself).
+class SampleBlock
+{
+public:
+    explicit SampleBlock(std::size_t count) : count(count)
+    {
+        const std::size_t bytes = checkedProduct(count, sizeof(double), "Data.IR");
+        std::size_t slack = 0;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (bytes >= 2 * kHugePage)
+            slack = kHugePage;
+#endif
+        if (bytes > std::numeric_limits<std::size_t>::max() - slack)
+            throw std::length_error("Data.IR is too large");
+        memory.reset(std::calloc(bytes + slack == 0 ? 1 : bytes + slack, 1));
+        if (!memory)
+            throw std::bad_alloc();
+        values = static_cast<double*>(memory.get());
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (slack != 0)
+        {
+            const auto address = reinterpret_cast<std::uintptr_t>(memory.get());
+            const std::uintptr_t aligned = (address + kHugePage - 1) & ~static_cast<std::uintptr_t>(kHugePage - 1);
+            values = reinterpret_cast<double*>(aligned);
+            ::madvise(values, bytes, MADV_HUGEPAGE);  // advice only: its failure changes nothing
+        }
+#endif
+    }
+
+    double* data() const { return values; }
+    std::size_t size() const { return count; }
+    const double& operator[](std::size_t i) const { return values[i]; }
+
+private:
+    static constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+    std::unique_ptr<void, FreeBlock> memory;
+    double* values = nullptr;
+    std::size_t count = 0;
+};
 
 bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath, std::int32_t procOption,
              std::int32_t cropThresh, const std::function<bool()>& shouldAbandon, bool& setWritten)
@@ -163,13 +222,13 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
         return false;
 
     const std::size_t blockSize = checkedProduct(checkedProduct(M, 2, "Data.IR"), static_cast<std::size_t>(N), "Data.IR");
-    std::vector<double> block(blockSize, 0.0);
+    const SampleBlock block(blockSize);
     if (!input.hrir->GetDataIR(block.data(), static_cast<unsigned>(input.M), 2, static_cast<unsigned>(N)))
     {
         sink.printMsg("error reading SOFA data\n");
         return false;
     }
-    if (!allSamplesUsable(block))
+    if (!allSamplesUsable(block.data(), block.size()))
     {
         sink.printMsg("invalid values in Data.IR\n");
         return false;

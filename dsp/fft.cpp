@@ -70,6 +70,23 @@ inline void butterfly(float* p, float* q, const Twiddle& w)
     const __m128d product = _mm_add_pd(_mm_mul_pd(d, w.real), _mm_mul_pd(swapped, w.imagSigned));
     _mm_storel_pi(reinterpret_cast<__m64*>(q), _mm_cvtpd_ps(product));
 }
+
+// (p - q) * w for one complex value held in the low two floats of d.
+inline __m128d twiddled(__m128 d, const Twiddle& w)
+{
+    const __m128d wide = _mm_cvtps_pd(d);
+    const __m128d swapped = _mm_shuffle_pd(wide, wide, 1);
+    return _mm_add_pd(_mm_mul_pd(wide, w.real), _mm_mul_pd(swapped, w.imagSigned));
+}
+
+// Two butterflies on the values p0, p1 (low and high half of p) against q0,
+// q1 with twiddles w0 and w1; the same operations as butterfly() in each.
+inline void butterflyPair(__m128 p, __m128 q, const Twiddle& w0, const Twiddle& w1, __m128& sums, __m128& products)
+{
+    sums = _mm_add_ps(p, q);
+    const __m128 d = _mm_sub_ps(p, q);
+    products = _mm_movelh_ps(_mm_cvtpd_ps(twiddled(d, w0)), _mm_cvtpd_ps(twiddled(_mm_movehl_ps(d, d), w1)));
+}
 #else
 struct Twiddle
 {
@@ -99,16 +116,53 @@ inline void butterfly(float* p, float* q, const Twiddle& w)
 // and is read with a stride that doubles per stage.
 void fft_complex(float* z, std::int32_t m, const float* table)
 {
+    const auto twiddle = [table](std::int32_t i, std::int32_t stride) {
+        return makeTwiddle(table[2 * static_cast<std::size_t>(i) * stride],
+                           table[2 * static_cast<std::size_t>(i) * stride + 1]);
+    };
     std::int32_t span = m;
     std::int32_t stride = 1;
     while (stride < m)
     {
         const std::int32_t half = span / 2;
         stride *= 2;
-        for (std::int32_t i = 0; i < half; ++i)
+        std::int32_t i = 0;
+#if defined(__SSE2__) && !defined(QUILLON_FFT_SCALAR)
+        // Neighbouring butterflies i and i+1 together (their values are adjacent).
+        for (; i + 1 < half; i += 2)
         {
-            const Twiddle w = makeTwiddle(table[2 * static_cast<std::size_t>(i) * stride],
-                                          table[2 * static_cast<std::size_t>(i) * stride + 1]);
+            const Twiddle w0 = twiddle(i, stride), w1 = twiddle(i + 1, stride);
+            for (std::int32_t idx = i; idx < m; idx += span)
+            {
+                float* p = z + 2 * static_cast<std::size_t>(idx);
+                float* q = z + 2 * static_cast<std::size_t>(idx + half);
+                __m128 sums, products;
+                butterflyPair(_mm_loadu_ps(p), _mm_loadu_ps(q), w0, w1, sums, products);
+                _mm_storeu_ps(p, sums);
+                _mm_storeu_ps(q, products);
+            }
+        }
+        // The last stage (half = 1): each butterfly is a pair of neighbours;
+        // two such pairs are taken apart and done together.
+        if (half == 1 && m >= 4)
+        {
+            const Twiddle w = twiddle(0, stride);
+            for (std::int32_t idx = 0; idx + 3 < m; idx += 4)
+            {
+                float* block = z + 2 * static_cast<std::size_t>(idx);
+                const __m128 first = _mm_loadu_ps(block);       // p0 q0
+                const __m128 second = _mm_loadu_ps(block + 4);  // p1 q1
+                __m128 sums, products;
+                butterflyPair(_mm_movelh_ps(first, second), _mm_movehl_ps(second, first), w, w, sums, products);
+                _mm_storeu_ps(block, _mm_movelh_ps(sums, products));
+                _mm_storeu_ps(block + 4, _mm_movehl_ps(products, sums));
+            }
+            i = half;
+        }
+#endif
+        for (; i < half; ++i)
+        {
+            const Twiddle w = twiddle(i, stride);
             for (std::int32_t idx = i; idx < m; idx += span)
                 butterfly(z + 2 * static_cast<std::size_t>(idx), z + 2 * static_cast<std::size_t>(idx + half), w);
         }
