@@ -1,10 +1,12 @@
 // The faster paths of the transforms, the minimum-phase treatment and the
 // nearest search give exactly what the plain ones gave.
 
+#include "convert/ConvertSofaFile.h"
 #include "convert/TargetGrid.h"
 #include "dsp/fft.h"
 #include "dsp/minphase.h"
 #include "fixtures/CapturingSink.h"
+#include "fixtures/SofaFixture.h"
 #include "fixtures/TempDir.h"
 #include "hrtf/HrtfSet.h"
 #include "SameResultsSupport.h"
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -140,6 +143,39 @@ TEST(SameResults, NearestSearchMatchesThePlainSearchOnTies)
         ASSERT_TRUE(mapTargets(sink, grid, c.positions, measured, map));
         EXPECT_EQ(map.measurement, plainNearest(map, measured));
     }
+}
+
+TEST(SameResults, UnusableSampleIsFoundAnywhereInTheBlock)
+{
+    // The samples are checked two at a time in stretches: a bad one in either
+    // lane, in a later stretch or last of all is still found.
+    fixture::TempDir dir;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<std::size_t, double> cases[] = { { 0, nan }, { 1, -inf }, { 1024, 1e39 }, { 1025, -3.5e38 },
+                                                     { 2047, nan }, { 4039, inf } };
+    for (const auto& [index, value] : cases)
+    {
+        SCOPED_TRACE(testing::Message() << value << " at " << index);
+        fixture::SofaFixture f;
+        f.M = 20;
+        f.N = 101;
+        f.ir.assign(static_cast<std::size_t>(f.M * 2 * f.N), 0.25);
+        f.ir[index] = value;
+        const std::string path = dir.file("bad.sofa");
+        fixture::writeSofa(path, f);
+        fixture::CapturingSink sink;
+        EXPECT_FALSE(convertSofaFile(sink, path, dir.file("bad"), 0, 20));
+        EXPECT_NE(sink.text.find("invalid values in Data.IR\n"), std::string::npos) << sink.text;
+    }
+    // The largest float itself is usable.
+    fixture::SofaFixture f;
+    f.M = 20;
+    f.N = 101;
+    f.ir.assign(static_cast<std::size_t>(f.M * 2 * f.N), -static_cast<double>(std::numeric_limits<float>::max()));
+    fixture::writeSofa(dir.file("edge.sofa"), f);
+    fixture::CapturingSink sink;
+    EXPECT_TRUE(convertSofaFile(sink, dir.file("edge.sofa"), dir.file("edge"), 0, 20)) << sink.text;
 }
 
 TEST(SameResults, DataFileWrittenInPiecesKeepsOneKeyStream)
