@@ -8,14 +8,14 @@
 #   scripts/fuzz.sh structured [SECONDS]               libFuzzer driving the generator's choices
 #
 # Builds (clang, sanitizers, coverage) in $FUZZ_BUILD_DIR (default: build-fuzz).
-# Findings and the grown corpus go to $FUZZ_OUT_DIR (default: fuzz-out).
+# Findings and the grown corpus go to $FUZZ_OUT_DIR (default: the build directory's fuzz-out).
 # Each run uses one core, niced; run two at once on a two-core machine at most.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-generator}
 seconds=${2:-600}
 build=${FUZZ_BUILD_DIR:-$top/build-fuzz}
-out=${FUZZ_OUT_DIR:-$top/fuzz-out}/$mode
+out=${FUZZ_OUT_DIR:-$build/fuzz-out}/$mode
 mkdir -p "$out"
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -25,9 +25,12 @@ fi
 cmake --build "$build" --target sofa_fuzz_generate fuzz_convert_sofa fuzz_generated_sofa > "$out/build.log"
 
 # A file that declares gigabytes must meet a refusal, not the machine's memory:
-# allocations above 3 GiB are reported rather than made.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-max_allocation_size_mb=3072:detect_leaks=1}
+# our allocations (operator new) above 3 GiB are reported rather than made; the C
+# libraries' mallocs above it return NULL, so that libnetcdf's own sizing from a
+# corrupt header takes its error path (libFuzzer's limit sits above ASan's).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-max_allocation_size_mb=3072:allocator_may_return_null=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/tests/fuzz/lsan.supp}
 export TMPDIR=${TMPDIR:-/tmp}
 fuzz_dir="$build/tests/fuzz"
 log="$out/run.log"
@@ -67,7 +70,7 @@ raw | structured)
   # One worker process that survives crashes, time-outs and out-of-memory
   # reports, so that one run counts them all.
   nice -n 10 "$fuzz_dir/$target" "$corpus" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
-    -max_total_time="$seconds" -max_len="$max_len" -timeout=60 -rss_limit_mb=6144 -malloc_limit_mb=3072 \
+    -max_total_time="$seconds" -max_len="$max_len" -timeout=60 -rss_limit_mb=6144 -malloc_limit_mb=4096 \
     -artifact_prefix="$out/artifacts/" -print_final_stats=1 > "$log" 2>&1 || status=$?
   first_cov=$(grep -m1 -oE 'cov: [0-9]+' "$log" | grep -oE '[0-9]+' || echo 0)
   last=$(grep -E '^#[0-9]+: cov: ' "$log" | tail -n 1 || true)

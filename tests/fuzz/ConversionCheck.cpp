@@ -137,6 +137,16 @@ bool isFailureMessage(const std::string& m)
     return startsWith(m, exception) && m.size() > sizeof exception && m[sizeof exception - 1] != '\n';
 }
 
+// Open file descriptors of this process: a conversion must close what it opened.
+std::size_t openDescriptors()
+{
+    std::size_t count = 0;
+    std::error_code error;
+    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error))
+        ++count;
+    return count;
+}
+
 std::string readAll(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -340,17 +350,22 @@ std::string checkTreatment(const std::string& sofaPath, const std::string& workD
     bool written = true;
     bool converted = false;
     std::string printed;
+    const std::size_t descriptorsBefore = openDescriptors();
     {
         StdoutCapture capture(workDir + "/stdout.txt");
         converted = convertSofaFile(sink, sofaPath, outPath, procOption, 20, {}, &written);
         printed = capture.take();
     }
+    const std::size_t descriptorsAfter = openDescriptors();
     const std::vector<std::string>& messages = sink.messages;
     const std::vector<std::string> files = filesIn(outDir);
     const std::string context = "\nmessages:\n" + joined(messages) + "standard output: " + shown(printed) + "\n";
 
     if (messages.empty() || messages.front() != "==========\nSOFA filename: " + sofaPath + "\n")
         return "the first message does not announce the file" + context;
+    if (descriptorsAfter != descriptorsBefore)
+        return "the conversion left " + std::to_string(descriptorsAfter) + " files open, not "
+               + std::to_string(descriptorsBefore) + context;
 
     if (converted)
     {

@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs the whole per-file conversion of one input with every treatment and
-// checks what must hold for any input at all:
+// checks what must hold for any input at all (besides no crash, no sanitizer
+// report and no file left open):
 //  - a rejected file (result false) leaves no output file and sends exactly
 //    one failure message, as the last message, after the announcement and
 //    the intake's fact lines; the position reader's own failures go to the
