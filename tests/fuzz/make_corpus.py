@@ -165,8 +165,8 @@ CASES = [
         ('SourcePosition:Type = "spherical"', 'SourcePosition:Type = "cartesian"'),
         ('SourcePosition:Units = "degree, degree, metre"', 'SourcePosition:Units = "metre"'),
         (SOURCES, ' SourcePosition = 1e300, 1e300, 0, 0, 1, 0, -1, 0, 0, 0, -1, 0 ;'))),
-    ('reject-minphase-overflow', 'nc3', with_ir([3e38, -3e38])),
-    ('reject-minphase-overflow-fill-values', 'nc3', chain(without_ir_data, edit(
+    ('mixed-minphase-overflow', 'nc3', with_ir([3e38, -3e38])),
+    ('mixed-minphase-overflow-fill-values', 'nc3', chain(without_ir_data, edit(
         ('\tdouble Data.IR(M, R, N) ;\n', '\tdouble Data.IR(M, R, N) ;\n\t\tData.IR:_FillValue = 3.e38 ;\n')))),
     ('reject-samples-nan', 'nc3', with_ir([1, 0, float('nan'), 0])),
     ('reject-samples-beyond-float', 'nc3', with_ir([1, 0, 0, 1e39])),
