@@ -181,12 +181,21 @@ struct RunOptions
     bool quiet = false;
 };
 
-// Base limit plus one second per million values the file declares (capped),
-// doubled under the sanitizers.
+// The work of a conversion grows with the values the file declares (read) and
+// with the set it writes: up to about 1800 grid positions of 2 x N (rounded up
+// to a power of two) floats, which the converter caps at 2^28 floats. The limit
+// is a base plus two seconds per million declared values plus one second per
+// million floats of the largest set for each treatment, doubled under the
+// sanitizers.
 unsigned timeLimitFor(const fuzz::GeneratedFile& file)
 {
-    const double millions = static_cast<double>(std::min<std::size_t>(file.declaredValues, std::size_t(1) << 30)) / 1e6;
-    double limit = 20.0 + millions * 2.0;
+    constexpr double setCap = 268435456.0;
+    double length = 1.0;
+    while (length < static_cast<double>(file.N) && length < 1073741824.0)
+        length *= 2.0;
+    const double setFloats = std::min(setCap, 1800.0 * 2.0 * length);
+    const double declared = static_cast<double>(std::min<std::size_t>(file.declaredValues, std::size_t(1) << 30));
+    double limit = 20.0 + 2.0 * declared / 1e6 + 3.0 * setFloats / 1e6;
 #ifdef QUILLON_FUZZ_ASAN
     limit *= 2.0;
 #endif
