@@ -7,6 +7,7 @@
 # one whose buffer lies on huge pages like the converter's Data.IR block.
 #
 #   bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 7)
+#   QUILLON_CONVERT=/path/to/quillon-convert bench/run.sh ...   times another build's converter
 #
 # Goals: minimum phase on 1550 x 256 at most 2.0 x the bare read, treatment none
 # on the same file at most 1.5 x, the dense set (40000 x 256, default treatment,
@@ -18,7 +19,7 @@ runs=${2:-7}
 shared="$top/../shared/sofa"
 
 cmake --build "$build" --target quillon-convert quillon-bare-read quillon-bench-set >&2
-convert="$build/cli/quillon-convert"
+convert=${QUILLON_CONVERT:-$build/cli/quillon-convert}
 bare="$build/bench/quillon-bare-read"
 makeSet="$build/bench/quillon-bench-set"
 
