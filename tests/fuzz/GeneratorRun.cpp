@@ -62,7 +62,8 @@ struct OutcomeClass
 // Lives in shared memory: the children count, the parent reads.
 struct Shared
 {
-    std::uint64_t current;  // seed in progress
+    std::uint64_t current;  // seed in progress; after a clean batch, the next seed
+    std::uint64_t batchDone;
     std::uint64_t tried, accepted, rejected, silent, refusedByWriter;
     std::uint64_t newClassInputs, newCoverageInputs, edgesCovered;
     double slowestSeconds, generateSeconds, checkSeconds;
@@ -176,6 +177,7 @@ struct RunOptions
     std::uint64_t count = 1000;
     std::uint64_t batch = 500;
     double seconds = 0.0;  // overall time limit; 0 = none
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     std::string saveDir;
     std::size_t saveMaxBytes = 8192;
     bool quiet = false;
@@ -223,7 +225,9 @@ std::string inputPath(const std::string& work, std::uint64_t seed)
     rlimit memory{rlim_t(6) << 30, rlim_t(6) << 30};
     ::setrlimit(RLIMIT_AS, &memory);
 #endif
-    for (std::uint64_t seed = from; seed < to; ++seed)
+    std::uint64_t seed = from;
+    // At least one seed per batch, so that every batch makes progress.
+    for (; seed < to && (seed == from || std::chrono::steady_clock::now() < options.deadline); ++seed)
     {
         shared->current = seed;
         // A file name of its own: a file that the library failed to close stays locked.
@@ -282,7 +286,8 @@ std::string inputPath(const std::string& work, std::uint64_t seed)
         }
         std::remove(path.c_str());
     }
-    shared->current = to;
+    shared->current = seed;  // where the next batch starts
+    shared->batchDone = 1;
     std::exit(0);  // runs LeakSanitizer's check over the batch
 }
 
@@ -298,6 +303,7 @@ std::uint64_t runBatch(const RunOptions& options, std::uint64_t from, std::uint6
 {
     const std::string work = fuzz::sessionDir();
     shared->current = from;
+    shared->batchDone = 0;
     shared->violation[0] = '\0';
     std::fflush(stdout);
     std::fflush(stderr);
@@ -313,12 +319,13 @@ std::uint64_t runBatch(const RunOptions& options, std::uint64_t from, std::uint6
     int status = 0;
     ::waitpid(child, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return to;
+        return shared->current;
 
     std::uint64_t seed = shared->current;
     std::string kind;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kLeakExit && seed == to)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kLeakExit && shared->batchDone)
     {
+        to = seed;
         // The leak check ran at the end of the batch: find the seeds one by one.
         if (!isolatingLeak && to - from > 1)
         {
@@ -363,8 +370,12 @@ std::uint64_t runBatch(const RunOptions& options, std::uint64_t from, std::uint6
     return seed + 1;
 }
 
-int run(const RunOptions& options)
+int run(RunOptions options)
 {
+    if (options.seconds > 0.0)
+        options.deadline = std::chrono::steady_clock::now()
+                           + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(options.seconds));
     void* memory = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
     {
@@ -381,7 +392,7 @@ int run(const RunOptions& options)
     const std::uint64_t end = options.first + options.count;
     std::uint64_t seed = options.first;
     double lastReport = 0.0;
-    while (seed < end && (options.seconds <= 0.0 || elapsed() < options.seconds))
+    while (seed < end && std::chrono::steady_clock::now() < options.deadline)
     {
         seed = runBatch(options, seed, std::min(end, seed + options.batch), findings, false);
         if (!options.quiet && elapsed() - lastReport >= 60.0)
