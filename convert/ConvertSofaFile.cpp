@@ -97,6 +97,7 @@ bool allFinite(const std::vector<float>& values)
 
 // A file of a few kilobytes can declare any amount of (unwritten) data; what no
 // HRIR set needs is refused before anything is allocated for it.
+constexpr std::size_t kMaxMeasurements = std::size_t(1) << 20;  // positions and their vectors: 48 MiB
 constexpr std::size_t kMaxDataValues = std::size_t(1) << 28;  // the Data.IR block: 2 GiB of doubles
 constexpr std::size_t kMaxSetFloats = std::size_t(1) << 28;   // the HRTF set: 1 GiB of floats
 
@@ -195,7 +196,8 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
     if (abandoned())
         return false;
     // Both are below 2^31, so the product fits.
-    if (static_cast<std::size_t>(input.M) * 2 * static_cast<std::size_t>(input.N) > kMaxDataValues)
+    if (static_cast<std::size_t>(input.M) > kMaxMeasurements
+        || static_cast<std::size_t>(input.M) * 2 * static_cast<std::size_t>(input.N) > kMaxDataValues)
     {
         sink.printMsg("SOFA data too large: %d measurements of %d samples\n", input.M, input.N);
         return false;

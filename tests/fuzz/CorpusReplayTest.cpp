@@ -48,6 +48,7 @@ const std::map<std::string, std::string> kFoundFaultReasons = {
     {"reject-elevation-int-range", "invalid values in SourcePosition\n"},
     {"reject-elevation-just-past-pole", "invalid values in SourcePosition\n"},
     {"reject-data-too-large", "SOFA data too large: 2147483647 measurements of 8 samples\n"},
+    {"reject-too-many-measurements", "SOFA data too large: 134217728 measurements of 1 samples\n"},
     {"reject-set-too-large", "HRTF set too large: 72 positions of 67108864 samples\n"},
     {"mixed-minphase-overflow", "invalid values after processing measurement "},
     {"mixed-minphase-overflow-fill-values", "invalid values after processing measurement "},

@@ -185,6 +185,9 @@ CASES = [
     ('reject-data-too-large', 'nc4', chain(edit(
         ('M = 4 ;', 'M = 2147483647 ;'), ('double SourcePosition(M, C)', 'double SourcePosition(I, C)'),
         (SOURCES, ' SourcePosition = 0, 0, 1 ;')), without_ir_data)),
+    ('reject-too-many-measurements', 'nc4', chain(edit(
+        ('M = 4 ;', 'M = 134217728 ;'), ('N = 8 ;', 'N = 1 ;'), ('double SourcePosition(M, C)', 'double SourcePosition(I, C)'),
+        (SOURCES, ' SourcePosition = 0, 0, 1 ;')), without_ir_data)),
     ('reject-set-too-large', 'nc4', chain(edit(
         ('M = 4 ;', 'M = 1 ;'), ('N = 8 ;', 'N = 67108864 ;'), (SOURCES, ' SourcePosition = 0, 0, 1 ;')),
         without_ir_data)),
