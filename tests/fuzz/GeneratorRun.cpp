@@ -219,6 +219,11 @@ std::string inputPath(const std::string& work, std::uint64_t seed)
 {
     fuzz::silenceSofaReports();
     ::signal(SIGALRM, onAlarm);
+    // No file of ours may grow past 4 GiB (the largest set is 1 GiB): a runaway
+    // write fails with EFBIG instead of filling a memory-backed temporary directory.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit fileSize{rlim_t(4) << 30, rlim_t(4) << 30};
+    ::setrlimit(RLIMIT_FSIZE, &fileSize);
 #ifndef QUILLON_FUZZ_ASAN
     // Without the sanitizers' allocation limit, a file that declares huge data must
     // meet std::bad_alloc rather than the machine's memory.

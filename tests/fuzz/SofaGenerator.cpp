@@ -962,8 +962,11 @@ void writeLayout(ChoiceSource& c, const Layout& layout, const std::string& path,
                         : total * length->second;
         }
         // HDF5 fails to create a dataset of more than 2^63 bytes and then fails
-        // to close the file, keeping it locked: leave such variables out.
-        if (!known || total > (std::size_t(1) << 59))
+        // to close the file, keeping it locked; the classic formats store every
+        // fixed-size variable in full (fill values included), so a huge one
+        // would fill the disk: leave such variables out.
+        const bool classic = layout.format == netCDF::NcFile::classic || layout.format == netCDF::NcFile::classic64;
+        if (!known || total > (std::size_t(1) << 59) || (classic && total > kMaxValuesWritten))
             continue;
         try
         {
