@@ -686,8 +686,8 @@ void mutate(ChoiceSource& c, Layout& layout)
         note(layout, cartesian ? "source:cartesian" : "source:spherical");
         source->atts = {text("Type", cartesian ? "cartesian" : "spherical"),
                         text("Units", cartesian ? pick(c, kMetreUnits) : pick(c, sphericalUnits()))};
-        if (c.percent(30))
-            std::swap(source->atts[0].text, c.percent(50) ? source->atts[1].text : source->atts[0].text);
+        if (c.percent(15))  // Type and Units exchanged
+            std::swap(source->atts[0].text, source->atts[1].text);
         return;
     }
     default: // extra dimensions, attributes and variables nobody asks for
