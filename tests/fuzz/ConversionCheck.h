@@ -31,6 +31,7 @@ struct TreatmentResult
     std::int32_t procOption = 0;
     Outcome outcome = Outcome::Rejected;
     std::string reason;  // the failure message, or the reader's text for a silent rejection
+    bool libraryLeftInputOpen = false;  // libnetcdf failed to open the file and kept it open
 };
 
 struct CheckResult

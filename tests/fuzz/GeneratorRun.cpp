@@ -64,7 +64,7 @@ struct Shared
 {
     std::uint64_t current;  // seed in progress; after a clean batch, the next seed
     std::uint64_t batchDone;
-    std::uint64_t tried, accepted, rejected, silent, refusedByWriter;
+    std::uint64_t tried, accepted, rejected, silent, refusedByWriter, libraryKeptOpen;
     std::uint64_t newClassInputs, newCoverageInputs, edgesCovered;
     double slowestSeconds, generateSeconds, checkSeconds;
     std::uint64_t slowestSeed, slowestDeclared;
@@ -277,6 +277,7 @@ std::string inputPath(const std::string& work, std::uint64_t seed)
                 ++shared->silent;
             else
                 ++shared->rejected;
+            shared->libraryKeptOpen += t.libraryLeftInputOpen;
         }
         const bool newClass = recordClass(outcomeText(result), seed);
         const bool newCoverage = recordCoverage();
@@ -415,6 +416,8 @@ int run(RunOptions options)
     std::printf("conversions: %" PRIu64 " accepted, %" PRIu64 " rejected with a reason, %" PRIu64
                 " rejected by the position reader on stdout\n",
                 shared->accepted, shared->rejected, shared->silent);
+    std::printf("input kept open by libnetcdf after a failed open: %" PRIu64 " conversions\n",
+                shared->libraryKeptOpen);
     std::printf("crashes: %" PRIu64 "\nsanitizer reports: %" PRIu64 "\nleaks: %" PRIu64 "\ntime-outs: %" PRIu64
                 "\nrules broken: %" PRIu64 "\n",
                 findings.crashes, findings.sanitizerReports, findings.leaks, findings.timeouts, findings.violations);
