@@ -68,4 +68,18 @@ protected:
     std::unique_ptr<fixture::TempDir> homeDir;
     std::unique_ptr<QuillonApplication> app;
 };
+// The file at a UTF-8 path.
+inline juce::File fileAt(const std::string& path)
+{
+    return juce::File(juce::String::fromUTF8(path.c_str()));
+}
+
+// How often what occurs in text.
+inline int countOf(const juce::String& text, const juce::String& what)
+{
+    int count = 0;
+    for (int at = text.indexOf(what); at >= 0; at = text.indexOf(at + 1, what))
+        ++count;
+    return count;
+}
 } // namespace apptest

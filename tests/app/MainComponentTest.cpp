@@ -9,6 +9,8 @@
 #include <climits>
 
 using apptest::AppTest;
+using apptest::countOf;
+using apptest::fileAt;
 using apptest::pump;
 using apptest::pumpUntil;
 
@@ -94,18 +96,6 @@ fixture::SofaFixture smallSet()
     return f;
 }
 
-juce::File fileAt(const std::string& path)
-{
-    return juce::File(juce::String::fromUTF8(path.c_str()));
-}
-
-int countOf(const juce::String& text, const juce::String& what)
-{
-    int count = 0;
-    for (int at = text.indexOf(what); at >= 0; at = text.indexOf(at + 1, what))
-        ++count;
-    return count;
-}
 } // namespace
 
 TEST_F(AppTest, ChildrenHaveTheirNamesTextsTooltipsAndBoundsInCreationOrder)

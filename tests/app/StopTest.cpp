@@ -13,23 +13,13 @@
 #include <vector>
 
 using apptest::AppTest;
+using apptest::countOf;
+using apptest::fileAt;
 using apptest::pump;
 using apptest::pumpUntil;
 
 namespace
 {
-juce::File fileAt(const std::string& path)
-{
-    return juce::File(juce::String::fromUTF8(path.c_str()));
-}
-
-int countOf(const juce::String& text, const juce::String& what)
-{
-    int count = 0;
-    for (int at = text.indexOf(what); at >= 0; at = text.indexOf(at + 1, what))
-        ++count;
-    return count;
-}
 
 // Responses of any size: the fixture writer leaves a Data.IR of more than a
 // million values out, and it is then added here, one measurement at a time.
