@@ -355,6 +355,25 @@ private:
     float* block = nullptr;
 };
 
+// Runs transform(z, n, count, table) with the twiddle table of the plan's size
+// and a scratch block z of 2n floats; does nothing when the size is out of
+// range, x is missing or memory ran out.
+template <typename Transform>
+void withTransformScratch(const fft_plan& plan, float* x, Transform transform)
+{
+    const std::int32_t n = plan.n;
+    if (!isTransformSize(n) || x == nullptr)
+        return;
+    const float* table = fft_twiddles(n);
+    if (!table)
+        return;
+    const std::size_t count = static_cast<std::size_t>(n);
+    const Scratch scratch(2 * count);
+    if (scratch.get() == nullptr)
+        return;
+    transform(scratch.get(), n, count, table);
+}
+
 }  // namespace
 
 std::int32_t nextPowerOfTwo(std::int32_t n)
@@ -433,45 +452,27 @@ void fft_destroy(std::unique_ptr<fft_plan>& plan)
 
 void fft_forward(const fft_plan& plan, float* x)
 {
-    const std::int32_t n = plan.n;
-    if (!isTransformSize(n) || x == nullptr)
-        return;
-    const float* table = fft_twiddles(n);
-    if (!table)
-        return;
-    const std::size_t count = static_cast<std::size_t>(n);
-    const Scratch scratch(2 * count);
-    float* z = scratch.get();
-    if (z == nullptr)
-        return;
-    // The upper half needs no zeros: the split step writes z[n/2] before it
-    // reads it and only writes the values above.
-    std::copy(x, x + count, z);
-    fft_real_full(z, n, table);
-    std::copy(z, z + count, x);
-    x[1] = z[count];  // Re X[n/2] in place of the DC's zero imaginary part
+    withTransformScratch(plan, x, [x](float* z, std::int32_t n, std::size_t count, const float* table) {
+        // The upper half needs no zeros: the split step writes z[n/2] before it
+        // reads it and only writes the values above.
+        std::copy(x, x + count, z);
+        fft_real_full(z, n, table);
+        std::copy(z, z + count, x);
+        x[1] = z[count];  // Re X[n/2] in place of the DC's zero imaginary part
+    });
 }
 
 void fft_inverse(const fft_plan& plan, float* x)
 {
-    const std::int32_t n = plan.n;
-    if (!isTransformSize(n) || x == nullptr)
-        return;
-    const float* table = fft_twiddles(n);
-    if (!table)
-        return;
-    const std::size_t count = static_cast<std::size_t>(n);
-    const Scratch scratch(2 * count);
-    float* z = scratch.get();
-    if (z == nullptr)
-        return;
-    // X[0] .. X[n/2]; the inverse reads nothing above X[n/2], so the conjugate
-    // half is not filled in.
-    std::copy(x + 2, x + count, z + 2);
-    z[0] = x[0];
-    z[1] = 0.0f;
-    z[count] = x[1];  // complex index n/2
-    z[count + 1] = 0.0f;
-    fft_real_inverse_full(z, n, table);
-    std::copy(z, z + count, x);
+    withTransformScratch(plan, x, [x](float* z, std::int32_t n, std::size_t count, const float* table) {
+        // X[0] .. X[n/2]; the inverse reads nothing above X[n/2], so the conjugate
+        // half is not filled in.
+        std::copy(x + 2, x + count, z + 2);
+        z[0] = x[0];
+        z[1] = 0.0f;
+        z[count] = x[1];  // complex index n/2
+        z[count + 1] = 0.0f;
+        fft_real_inverse_full(z, n, table);
+        std::copy(z, z + count, x);
+    });
 }
