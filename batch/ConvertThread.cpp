@@ -10,6 +10,8 @@
 
 namespace
 {
+std::atomic<ConvertThread::SafePointHook> safePointHook { nullptr };
+
 // The directory's path with every link resolved, so that a tree reached again
 // through a link compares equal to itself.
 juce::String canonicalPath(const juce::File& dir)
@@ -116,7 +118,11 @@ bool ConvertThread::convertFile(const juce::String& inPath, const juce::File& ou
     bool written = false;
     const bool ok = convertSofaFile(*this, inPath.toStdString(), outPath.getFullPathName().toStdString(),
                                    settings->procOption, settings->cropThresh,
-                                   [this] { return abandonFile.load(); }, &written);
+                                   [this] {
+                                       if (const SafePointHook hook = safePointHook.load())
+                                           hook();
+                                       return abandonFile.load();
+                                   }, &written);
     if (!ok && abandonFile)
     {
         stopRequested();
@@ -147,6 +153,11 @@ juce::String ConvertThread::takeMessages()
         taken.swapWith(pendingMessages);
     }
     return taken;
+}
+
+void ConvertThread::setSafePointHook(SafePointHook hook)
+{
+    safePointHook = hook;
 }
 
 bool ConvertThread::stopBatch(int timeoutMs)

@@ -55,6 +55,11 @@ public:
     int getFilesFailed() const { return filesFailed.load(); }     // failed, or set not written
     bool wasAborted() const { return aborted.load(); }            // "Aborted by user" was printed
 
+    // Tests only: called at every safe point of a running file, to make a
+    // conversion slow on purpose. Set it while no batch runs; nullptr clears it.
+    using SafePointHook = void (*)();
+    static void setSafePointHook(SafePointHook hook);
+
     juce::CriticalSection messageLock;
     juce::String pendingMessages;
 

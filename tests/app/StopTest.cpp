@@ -101,6 +101,16 @@ protected:
         child<juce::TextEditor>("outText").setText(juce::String::fromUTF8(out.c_str()));
     }
 
+    // Starts the window converting the large set into outDir, well into its work.
+    void startLongConversion(const std::string& outDir)
+    {
+        startApp();
+        setPaths(large, outDir);
+        pressConvert();
+        ASSERT_EQ(convertButtonText(), "Stop");
+        pump(300);
+    }
+
     // After a stop, the large set is either abandoned (nothing on disk) or,
     // when the stop came after its last safe point, written whole.
     void expectNoPartialSet(const std::string& outDir)
@@ -172,12 +182,14 @@ TEST_F(StopTest, StopBetweenFilesEndsTheBatchWithEveryWrittenSetWhole)
 
 TEST_F(StopTest, StopDuringALongFileGivesUpWaitingAndTheNextConvertWaitsForTheEnd)
 {
+    // However fast the machine, the file outlasts Stop's wait: every target is slowed.
+    struct SlowTargets
+    {
+        SlowTargets() { ConvertThread::setSafePointHook([] { juce::Thread::sleep(20); }); }
+        ~SlowTargets() { ConvertThread::setSafePointHook(nullptr); }
+    } slowTargets;
     fixture::TempDir out;
-    startApp();
-    setPaths(large, out.path());
-    pressConvert();
-    ASSERT_EQ(convertButtonText(), "Stop");
-    pump(300);
+    ASSERT_NO_FATAL_FAILURE(startLongConversion(out.path()));
 
     // Stop waits its 2 s, reports, and leaves the file to be abandoned.
     pressConvert();
@@ -212,11 +224,7 @@ TEST_F(StopTest, StopDuringALongFileGivesUpWaitingAndTheNextConvertWaitsForTheEn
 TEST_F(StopTest, ClosingTheWindowDuringALongFileEndsCleanly)
 {
     fixture::TempDir out;
-    startApp();
-    setPaths(large, out.path());
-    pressConvert();
-    ASSERT_EQ(convertButtonText(), "Stop");
-    pump(300);
+    ASSERT_NO_FATAL_FAILURE(startLongConversion(out.path()));
 
     // The thread is asked to end and abandons the file; nothing is killed.
     stopApp();
