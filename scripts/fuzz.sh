@@ -1,26 +1,36 @@
 #!/usr/bin/env bash
-# Fuzzes the SOFA layer and the converter under AddressSanitizer and
-# UndefinedBehaviorSanitizer for a given time, then prints inputs tried,
-# crashes, sanitizer reports, time-outs and new coverage.
+# Fuzzes the SOFA layer and the converter under the sanitizers (AddressSanitizer
+# and UndefinedBehaviorSanitizer unless FUZZ_SANITIZE says otherwise) for a
+# given time, then prints inputs tried, crashes, sanitizer reports, time-outs
+# and new coverage.
 #
 #   scripts/fuzz.sh generator [SECONDS] [FIRST_SEED]   seed-driven structure-aware generator
 #   scripts/fuzz.sh raw [SECONDS]                      libFuzzer on the file's bytes
 #   scripts/fuzz.sh structured [SECONDS]               libFuzzer driving the generator's choices
 #
 # Builds (clang, sanitizers, coverage) in $FUZZ_BUILD_DIR (default: build-fuzz).
+# FUZZ_SANITIZE=undefined builds with UndefinedBehaviorSanitizer alone, in
+# build-fuzz-undefined: no leak or memory checks, but about four times the inputs
+# a second, for the long generator campaigns (default: address,undefined).
 # Findings and the grown corpus go to $FUZZ_OUT_DIR (default: the build directory's fuzz-out).
 # Each run uses one core, niced; run two at once on a two-core machine at most.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-generator}
 seconds=${2:-600}
-build=${FUZZ_BUILD_DIR:-$top/build-fuzz}
+sanitize=${FUZZ_SANITIZE:-address,undefined}
+if [ "$sanitize" = address,undefined ]; then
+  build=${FUZZ_BUILD_DIR:-$top/build-fuzz}
+else
+  build=${FUZZ_BUILD_DIR:-$top/build-fuzz-${sanitize//,/-}}
+fi
 out=${FUZZ_OUT_DIR:-$build/fuzz-out}/$mode
 mkdir -p "$out"
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUILLON_WITH_JUCE=OFF -DQUILLON_BENCH=OFF -DQUILLON_SANITIZE=ON -DQUILLON_FUZZ=ON > "$out/configure.log"
+    -DQUILLON_WITH_JUCE=OFF -DQUILLON_BENCH=OFF -DQUILLON_SANITIZE=ON \
+    -DQUILLON_SANITIZERS="$sanitize" -DQUILLON_FUZZ=ON > "$out/configure.log"
 fi
 cmake --build "$build" --target sofa_fuzz_generate fuzz_convert_sofa fuzz_generated_sofa > "$out/build.log"
 
@@ -44,6 +54,7 @@ generator)
   nice -n 10 "$fuzz_dir/sofa_fuzz_generate" run --first "$first" --count 100000000 --seconds "$seconds" \
     --save "$out/saved" --save-max-bytes 30000 --quiet > "$log" 2> "$out/stderr.log" || status=$?
   cat "$log"
+  echo "sanitizers: $sanitize"
   echo "sanitizer report lines: $(grep -cE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$out/stderr.log" || true)"
   echo "reproduce a seed: $fuzz_dir/sofa_fuzz_generate write SEED file.sofa && $fuzz_dir/sofa_fuzz_generate check file.sofa"
   exit $status
@@ -77,7 +88,7 @@ raw | structured)
   last_cov=$(echo "$last" | grep -oE 'cov: [0-9]+' | grep -oE '[0-9]+' || echo 0)
   inputs=$(echo "$last" | grep -oE '^#[0-9]+' | tr -d '#' || echo 0)
   counts=$(echo "$last" | grep -oE 'oom/timeout/crash: [0-9]+/[0-9]+/[0-9]+' | cut -d' ' -f2 || echo 0/0/0)
-  echo "mode: $mode ($target), $seconds s"
+  echo "mode: $mode ($target), $seconds s, sanitizers: $sanitize"
   echo "inputs tried: ${inputs:-0}"
   echo "crashes: $(echo "$counts" | cut -d/ -f3)"
   echo "out-of-memory reports: $(echo "$counts" | cut -d/ -f1)"
