@@ -265,6 +265,10 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
     const auto samples = static_cast<std::size_t>(N);
     std::vector<float> left(length);
     std::vector<float> right(length);
+    float itd = 0.0f;
+    // Neighbouring targets often share their nearest measurement (all of them,
+    // when few were measured): its treated pair is kept until the next differs.
+    std::size_t treated = std::numeric_limits<std::size_t>::max();
     std::size_t k = 0;
     for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
     {
@@ -274,22 +278,26 @@ bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& ou
             if (abandoned())
                 return false;
             const auto m = static_cast<std::size_t>(map.measurement[k]);
-            left.assign(length, 0.0f);
-            right.assign(length, 0.0f);
-            const double* leftSource = &block[(m * 2 + 0) * samples];
-            const double* rightSource = &block[(m * 2 + 1) * samples];
-            for (std::size_t n = 0; n < samples; ++n)
+            if (m != treated)
             {
-                left[n] = static_cast<float>(leftSource[n]);
-                right[n] = static_cast<float>(rightSource[n]);
-            }
+                left.assign(length, 0.0f);
+                right.assign(length, 0.0f);
+                const double* leftSource = &block[(m * 2 + 0) * samples];
+                const double* rightSource = &block[(m * 2 + 1) * samples];
+                for (std::size_t n = 0; n < samples; ++n)
+                {
+                    left[n] = static_cast<float>(leftSource[n]);
+                    right[n] = static_cast<float>(rightSource[n]);
+                }
 
-            const float itd = processPair(left, right, fs, procOption, threshold);
-            // Responses near the float range can overflow the transforms.
-            if (!allFinite(left) || !allFinite(right) || !std::isfinite(itd))
-            {
-                sink.printMsg("invalid values after processing measurement %d\n", map.measurement[k]);
-                return false;
+                itd = processPair(left, right, fs, procOption, threshold);
+                // Responses near the float range can overflow the transforms.
+                if (!allFinite(left) || !allFinite(right) || !std::isfinite(itd))
+                {
+                    sink.printMsg("invalid values after processing measurement %d\n", map.measurement[k]);
+                    return false;
+                }
+                treated = m;
             }
             cursor.setPosition(static_cast<float>(grid.elevs[ring]), targetAzimuth(a, count));
             cursor.setHrirs(left.data(), right.data(), L);
