@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <new>
 #include <vector>
 
 namespace fuzz
@@ -1049,6 +1050,13 @@ GeneratedFile generateSofa(ChoiceSource& choices, const std::string& path)
     {
         result.written = false;
         result.error = e.what();
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Huge declared dimensions can make the library's chunk buffers take
+        // the memory that our own values then need.
+        result.written = false;
+        result.error = "out of memory while writing";
     }
     return result;
 }

@@ -62,7 +62,8 @@ struct GeneratedFile
 };
 
 // Writes the file at path (replacing any). Never throws for what the library
-// refuses: a refused part is left out; a refused file gives written = false.
+// refuses: a refused part is left out; a refused file, or one that runs out of
+// memory (under the run's address-space limit), gives written = false.
 GeneratedFile generateSofa(ChoiceSource& choices, const std::string& path);
 
 } // namespace fuzz
