@@ -83,9 +83,11 @@ raw | structured)
   mkdir -p "$out/artifacts"
   status=0
   # One worker process that survives crashes, time-outs and out-of-memory
-  # reports, so that one run counts them all.
+  # reports, so that one run counts them all. A valid file of a million
+  # measurements takes about a minute under the sanitizers and coverage: the
+  # time-out leaves room for it.
   nice -n 10 "$fuzz_dir/$target" "$corpus" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
-    -max_total_time="$seconds" -max_len="$max_len" -timeout=60 -rss_limit_mb=6144 -malloc_limit_mb=4096 \
+    -max_total_time="$seconds" -max_len="$max_len" -timeout=180 -rss_limit_mb=6144 -malloc_limit_mb=4096 \
     -artifact_prefix="$out/artifacts/" -print_final_stats=1 > "$log" 2>&1 || status=$?
   first_cov=$(grep -m1 -oE 'cov: [0-9]+' "$log" | grep -oE '[0-9]+' || echo 0)
   last=$(grep -E '^#[0-9]+: cov: ' "$log" | tail -n 1 || true)

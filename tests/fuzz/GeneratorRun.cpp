@@ -183,12 +183,14 @@ struct RunOptions
     bool quiet = false;
 };
 
-// The work of a conversion grows with the values the file declares (read) and
-// with the set it writes: up to about 1800 grid positions of 2 x N (rounded up
-// to a power of two) floats, which the converter caps at 2^28 floats. The limit
-// is a base plus two seconds per million declared values plus one second per
-// million floats of the largest set for each treatment, doubled under the
-// sanitizers.
+// The work of a conversion grows with the values the file declares (read), with
+// the set it writes (up to about 1800 grid positions of 2 x N floats, N rounded
+// up to a power of two, capped at 2^28 floats) and with the nearest search
+// (every one of up to 1652 targets against every measurement). The limit is a
+// base plus two seconds per million declared values, three per million floats
+// of the largest set and 25 per million measurements (five times the search's
+// time in a plain build), tripled under the sanitizers and coverage
+// instrumentation, which slow the search's loop most.
 unsigned timeLimitFor(const fuzz::GeneratedFile& file)
 {
     constexpr double setCap = 268435456.0;
@@ -197,9 +199,10 @@ unsigned timeLimitFor(const fuzz::GeneratedFile& file)
         length *= 2.0;
     const double setFloats = std::min(setCap, 1800.0 * 2.0 * length);
     const double declared = static_cast<double>(std::min<std::size_t>(file.declaredValues, std::size_t(1) << 30));
-    double limit = 20.0 + 2.0 * declared / 1e6 + 3.0 * setFloats / 1e6;
-#ifdef QUILLON_FUZZ_ASAN
-    limit *= 2.0;
+    const double measurements = static_cast<double>(std::min<std::size_t>(file.M, std::size_t(1) << 30));
+    double limit = 20.0 + 2.0 * declared / 1e6 + 3.0 * setFloats / 1e6 + 25.0 * measurements / 1e6;
+#ifdef QUILLON_FUZZ_SANITIZED
+    limit *= 3.0;
 #endif
     return static_cast<unsigned>(limit);
 }
