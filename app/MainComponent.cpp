@@ -3,7 +3,8 @@
 #include "app/KVClickComponent.h"
 #include "app/QuillonApplication.h"
 #include "app/Settings.h"
-#include "batch/MessageText.h"
+#include "batch/DefaultOutputDir.h"
+#include "batch/messages/MessageText.h"
 
 #include <BinaryData.h>
 
@@ -210,7 +211,7 @@ void MainComponent::loadSettings()
 {
     if (properties == nullptr)
     {
-        threshText->setText(juce::String(20), juce::dontSendNotification);
+        threshText->setText(juce::String(kDefaultCropThresholdDb), juce::dontSendNotification);
         updateProcButtons();
         return;
     }
@@ -218,9 +219,9 @@ void MainComponent::loadSettings()
     outText->setText(properties->getValue("outDir", {}), juce::dontSendNotification);
     recurseToggle->setToggleState(properties->getBoolValue("recurse", false),
                                   juce::dontSendNotification);
-    procOption = properties->getIntValue("procOption", 2);
+    procOption = properties->getIntValue("procOption", toProcOption(kDefaultTreatment));
     updateProcButtons();
-    threshText->setText(juce::String(properties->getIntValue("cropThresh", 20)),
+    threshText->setText(juce::String(properties->getIntValue("cropThresh", kDefaultCropThresholdDb)),
                         juce::dontSendNotification);
     // Without notification: loading must not call back into the application.
     tooltipToggle->setToggleState(properties->getBoolValue("tooltips", false),
@@ -289,7 +290,10 @@ void MainComponent::buttonClicked(juce::Button* button)
     else if (button == procNoneButton.get() || button == procCropButton.get()
              || button == procMPButton.get())
     {
-        procOption = button == procNoneButton.get() ? 0 : button == procCropButton.get() ? 1 : 2;
+        const Treatment chosen = button == procNoneButton.get()   ? Treatment::none
+                                 : button == procCropButton.get() ? Treatment::crop
+                                                                  : Treatment::minimumPhase;
+        procOption = toProcOption(chosen);
         updateProcButtons();
     }
     else if (button == tooltipToggle.get())
@@ -302,9 +306,10 @@ void MainComponent::buttonClicked(juce::Button* button)
 void MainComponent::updateProcButtons()
 {
     // Plain toggles kept exclusive here; a click on the ticked one puts it back on.
-    procNoneButton->setToggleState(procOption == 0, juce::dontSendNotification);
-    procCropButton->setToggleState(procOption == 1, juce::dontSendNotification);
-    procMPButton->setToggleState(procOption == 2, juce::dontSendNotification);
+    // A stored value of no treatment ticks none of them (and converts as none).
+    procNoneButton->setToggleState(procOption == toProcOption(Treatment::none), juce::dontSendNotification);
+    procCropButton->setToggleState(procOption == toProcOption(Treatment::crop), juce::dontSendNotification);
+    procMPButton->setToggleState(procOption == toProcOption(Treatment::minimumPhase), juce::dontSendNotification);
 }
 
 int MainComponent::getCropThresh() const

@@ -5,6 +5,7 @@
 // its messages.
 
 #include "batch/ConvertThread.h"
+#include "convert/Treatment.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -48,7 +49,7 @@ private:
     ConversionSettings settings;
     ConvertThread thread;
     bool converting = false;
-    int procOption = 2;
+    int procOption = toProcOption(kDefaultTreatment); // as stored: a Treatment's value, or any other int
 
     std::unique_ptr<juce::Label> inLabel;
     std::unique_ptr<juce::TextEditor> inText;

@@ -2,7 +2,9 @@
 
 #include "app/MainWindow.h"
 #include "app/Settings.h"
-#include "batch/Log.h"
+#include "batch/DefaultOutputDir.h"
+#include "batch/messages/Log.h"
+#include "convert/Treatment.h"
 
 QuillonApplication::QuillonApplication() = default;
 QuillonApplication::~QuillonApplication() = default;
@@ -30,8 +32,8 @@ void QuillonApplication::initialise(const juce::String&)
     {
         setDefaultValue(*properties, "outDir", getDefaultOutputDir().getFullPathName());
         setDefaultValue(*properties, "recurse", true);
-        setDefaultValue(*properties, "procOption", 2);
-        setDefaultValue(*properties, "cropThresh", 20);
+        setDefaultValue(*properties, "procOption", toProcOption(kDefaultTreatment));
+        setDefaultValue(*properties, "cropThresh", kDefaultCropThresholdDb);
         setDefaultValue(*properties, "tooltips", true);
         // A first start leaves a complete settings file behind.
         properties->save();

@@ -19,11 +19,6 @@ juce::File descendAndCreate(const juce::File& parent, const juce::String& folder
 }
 } // namespace
 
-juce::File getDefaultOutputDir()
-{
-    return userAppDataDir().getChildFile("Kelvane").getChildFile("TarnfieldHRTFs");
-}
-
 juce::File getSettingsFile(const juce::String& name, const juce::String& suffix,
                            const juce::String& company, const juce::String& product)
 {

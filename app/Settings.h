@@ -1,13 +1,10 @@
 #pragma once
 
-// Where the window keeps its settings and where Tarnfield looks for user HRTFs.
+// Where the window keeps its settings.
 
 #include <juce_data_structures/juce_data_structures.h>
 
 #include <memory>
-
-// Kelvane/TarnfieldHRTFs under the user's application-data directory. Not created here.
-juce::File getDefaultOutputDir();
 
 // <app data>/<company>/<product>/<name>.<suffix>; creates the company and
 // product folders (each only when its name is not empty).

@@ -1,6 +1,6 @@
 #include "batch/ConvertThread.h"
 
-#include "batch/MessageText.h"
+#include "batch/messages/MessageText.h"
 #include "convert/ConvertSofaFile.h"
 
 #include <algorithm>

@@ -4,7 +4,8 @@
 // when asked, its whole tree into a mirrored output tree), calling the
 // per-file converter for each file. It is also the conversion's message sink.
 
-#include "batch/PrintMsgI.h"
+#include "batch/messages/PrintMsgI.h"
+#include "convert/Treatment.h"
 
 #include <juce_core/juce_core.h>
 
@@ -16,8 +17,8 @@ struct ConversionSettings
     juce::String inFile;   // absolute path of a SOFA file or a directory
     juce::String outDir;   // absolute path of an existing output directory
     bool recurse = false;  // directory input: also convert sub-directories
-    int procOption = 2;    // 0 none, 1 crop, 2 minimum phase; others behave as 0
-    int cropThresh = 20;   // dB below the peak, only its magnitude counts
+    int procOption = toProcOption(kDefaultTreatment); // a Treatment's value; others behave as none
+    int cropThresh = kDefaultCropThresholdDb;         // dB below the peak, only its magnitude counts
 };
 
 class ConvertThread : public juce::Thread, public PrintMsgI

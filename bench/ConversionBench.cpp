@@ -7,6 +7,7 @@
 #include "BareRead.h"
 #include "GeneratedSet.h"
 #include "convert/ConvertSofaFile.h"
+#include "convert/Treatment.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,8 +37,6 @@ struct BenchFile
     std::string path;
 };
 
-const char* const treatmentNames[] = { "none", "crop", "minphase" };
-
 bool fileExists(const std::string& path)
 {
     struct stat info;
@@ -65,7 +64,7 @@ void benchConvert(benchmark::State& state, const std::string& path, const std::s
     for (auto _ : state)
     {
         bool written = false;
-        if (!convertSofaFile(sink, path, outBase, procOption, 20, {}, &written) || !written)
+        if (!convertSofaFile(sink, path, outBase, procOption, kDefaultCropThresholdDb, {}, &written) || !written)
         {
             state.SkipWithError("conversion failed");
             break;
@@ -119,8 +118,8 @@ public:
     void printRatios(const std::vector<BenchFile>& files) const
     {
         std::printf("\n%-36s %10s", "file (median ms)", "read");
-        for (const char* treatment : treatmentNames)
-            std::printf(" %10s %7s", treatment, "ratio");
+        for (const Treatment treatment : kAllTreatments)
+            std::printf(" %10s %7s", treatmentName(treatment), "ratio");
         std::printf("\n");
         for (const BenchFile& file : files)
         {
@@ -128,9 +127,9 @@ public:
             if (read <= 0.0)
                 continue;
             std::printf("%-36s %10.2f", file.name.c_str(), read * 1e3);
-            for (const char* treatment : treatmentNames)
+            for (const Treatment treatment : kAllTreatments)
             {
-                const double converted = median(std::string(treatment) + "/" + file.name);
+                const double converted = median(std::string(treatmentName(treatment)) + "/" + file.name);
                 if (converted < 0.0)
                     std::printf(" %10s %7s", "-", "-");
                 else
@@ -207,11 +206,12 @@ int main(int argc, char* argv[])
         benchmark::RegisterBenchmark(("read/" + file.name).c_str(), benchRead, file.path)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
-        for (int option = 0; option < 3; ++option)
+        for (const Treatment treatment : kAllTreatments)
         {
-            const std::string outBase = std::string(scratch) + "/" + file.name + "_" + treatmentNames[option];
-            benchmark::RegisterBenchmark((std::string(treatmentNames[option]) + "/" + file.name).c_str(),
-                                         benchConvert, file.path, outBase, option)
+            const std::string name = treatmentName(treatment);
+            const std::string outBase = std::string(scratch) + "/" + file.name + "_" + name;
+            benchmark::RegisterBenchmark((name + "/" + file.name).c_str(), benchConvert, file.path, outBase,
+                                         toProcOption(treatment))
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }

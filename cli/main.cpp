@@ -2,7 +2,9 @@
 // Standard output carries exactly what the status box would show.
 
 #include "batch/ConvertThread.h"
-#include "batch/MessageText.h"
+#include "batch/DefaultOutputDir.h"
+#include "batch/messages/MessageText.h"
+#include "convert/Treatment.h"
 
 #include <unistd.h>
 
@@ -13,8 +15,6 @@
 
 namespace
 {
-constexpr const char* version = "1.0.0";
-
 constexpr const char* usage =
     "usage: quillon-convert [--treatment none|crop|minphase] [--threshold DB] [--recursive] INPUT [OUTPUT_DIR]\n";
 
@@ -27,8 +27,8 @@ constexpr const char* help =
     "it is created when missing.\n"
     "\n"
     "options:\n"
-    "  --treatment none|crop|minphase  treatment of the responses (default minphase)\n"
-    "  --threshold DB                  crop threshold in dB below the peak (default 20)\n"
+    "  --treatment none|crop|minphase  treatment of the responses (default %s)\n"
+    "  --threshold DB                  crop threshold in dB below the peak (default %d)\n"
     "  --recursive                     also convert sub-directories into a mirrored tree\n"
     "  --help                          show this help\n"
     "  --version                       show the version\n"
@@ -83,9 +83,6 @@ int countSofaFiles(const juce::File& dir, bool recurse)
 int main(int argc, char* argv[])
 {
     ConversionSettings settings;
-    settings.procOption = 2;
-    settings.cropThresh = 20;
-    settings.recurse = false;
     std::string inputArg;
     std::string outputArg;
     int positional = 0;
@@ -96,12 +93,12 @@ int main(int argc, char* argv[])
         if (arg == "--help" || arg == "-h")
         {
             std::fputs(usage, stdout);
-            std::fputs(help, stdout);
+            std::printf(help, treatmentName(kDefaultTreatment), kDefaultCropThresholdDb);
             return 0;
         }
         if (arg == "--version")
         {
-            std::printf("quillon-convert %s\n", version);
+            std::printf("quillon-convert %s\n", QUILLON_VERSION_STRING);
             return 0;
         }
         if (arg == "--recursive")
@@ -115,14 +112,10 @@ int main(int argc, char* argv[])
             const std::string value = argv[++i];
             if (arg == "--treatment")
             {
-                if (value == "none")
-                    settings.procOption = 0;
-                else if (value == "crop")
-                    settings.procOption = 1;
-                else if (value == "minphase")
-                    settings.procOption = 2;
-                else
+                Treatment treatment = kDefaultTreatment;
+                if (!parseTreatment(value, treatment))
                     return usageError("unknown treatment '" + value + "'");
+                settings.procOption = toProcOption(treatment);
             }
             else
             {
@@ -155,7 +148,7 @@ int main(int argc, char* argv[])
     const juce::File cwd = juce::File::getCurrentWorkingDirectory();
     const juce::File input = cwd.getChildFile(juce::String::fromUTF8(inputArg.c_str()));
     const juce::File output = outputArg.empty()
-        ? juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory).getChildFile("Kelvane").getChildFile("TarnfieldHRTFs")
+        ? getDefaultOutputDir()
         : cwd.getChildFile(juce::String::fromUTF8(outputArg.c_str()));
 
     if (!input.exists())

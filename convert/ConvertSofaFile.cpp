@@ -1,66 +1,61 @@
 #include "convert/ConvertSofaFile.h"
 
+#include "convert/SampleBlock.h"
 #include "convert/SofaInput.h"
 #include "convert/SourcePositions.h"
 #include "convert/TargetGrid.h"
+#include "convert/Treatment.h"
 #include "dsp/crop.h"
 #include "dsp/fft.h"
 #include "dsp/minphase.h"
 #include "hrtf/HrtfSet.h"
 
-#include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <limits>
-#include <memory>
-#include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace
 {
-enum ProcOption
-{
-    procNone = 0,
-    procCrop = 1,
-    procMinimumPhase = 2
-};
+// A file of a few kilobytes can declare any amount of (unwritten) data; what no
+// HRIR set needs is refused before anything is allocated for it.
+constexpr std::size_t kMaxMeasurements = std::size_t(1) << 20;  // positions and their vectors: 48 MiB
+constexpr std::size_t kMaxDataValues = std::size_t(1) << 28;  // the Data.IR block: 2 GiB of doubles
+constexpr std::size_t kMaxSetFloats = std::size_t(1) << 28;   // the HRTF set: 1 GiB of floats
 
-// Treats one pair in place; returns its ITD in samples (left later = positive).
-float processPair(std::vector<float>& left, std::vector<float>& right, float fs, std::int32_t procOption,
-                  float threshold)
+// What one file's conversion carries from stage to stage. The stages below run
+// in the order they are written; each returns false after it has reported a
+// failure, or when the conversion was abandoned (then silently).
+struct FileConversion
 {
-    if (procOption == procCrop)
+    FileConversion(PrintMsgI& sink, std::int32_t procOption, std::int32_t cropThresh,
+                   const std::function<bool()>& shouldAbandon)
+        : sink(sink), treatment(treatmentOf(procOption)), cropThresh(cropThresh), shouldAbandon(shouldAbandon)
     {
-        const auto n = static_cast<std::int32_t>(left.size());
-        const std::int32_t onsetLeft = findOnset(left.data(), n, threshold);
-        dropLeading(left.data(), n, onsetLeft);
-        const std::int32_t onsetRight = findOnset(right.data(), n, threshold);
-        dropLeading(right.data(), n, onsetRight);
-        return static_cast<float>(onsetLeft - onsetRight);
     }
-    if (procOption == procMinimumPhase)
-    {
-        // The estimate computes both minimum-phase responses on its way.
-        std::vector<float> minimumRight, minimumLeft;
-        const float itd = estimateItdAndMinimumPhase(right, left, fs, 500.0f, 2000.0f, minimumRight, minimumLeft);
-        left = std::move(minimumLeft);
-        right = std::move(minimumRight);
-        return itd;
-    }
-    return 0.0f;
-}
+
+    bool abandoned() const { return shouldAbandon && shouldAbandon(); }
+
+    PrintMsgI& sink;
+    const Treatment treatment;
+    const std::int32_t cropThresh;
+    const std::function<bool()>& shouldAbandon;
+
+    // Intake and positions.
+    SofaInput input;
+    std::vector<Position> positions;   // one per measurement, at distance 1
+    std::vector<UnitVector> measured;  // their points on the unit sphere
+    // Grid and mapping.
+    TargetGrid grid;
+    std::int32_t length = 0;           // samples per stored response
+    HrtfSet set { HrtfSetInfo() };
+    TargetMap map;
+    // The responses as read: measurement m's left ear, then its right, N samples each.
+    SampleBlock block;
+};
 
 std::size_t checkedProduct(std::size_t a, std::size_t b, const char* what)
 {
@@ -95,223 +90,207 @@ bool allFinite(const std::vector<float>& values)
     return true;
 }
 
-// A file of a few kilobytes can declare any amount of (unwritten) data; what no
-// HRIR set needs is refused before anything is allocated for it.
-constexpr std::size_t kMaxMeasurements = std::size_t(1) << 20;  // positions and their vectors: 48 MiB
-constexpr std::size_t kMaxDataValues = std::size_t(1) << 28;  // the Data.IR block: 2 GiB of doubles
-constexpr std::size_t kMaxSetFloats = std::size_t(1) << 28;   // the HRTF set: 1 GiB of floats
-
-// True when every sample is finite as a 32-bit float too (NaN is not).
-bool allSamplesUsable(const double* samples, std::size_t count)
+// 1a. The file opened and checked; its rate usable, its sizes within bounds.
+bool takeIn(FileConversion& c, const std::string& sofaPath)
 {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // Two samples per step, the verdicts gathered over a stretch before one test.
-    const __m128d magnitudeMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
-    const __m128d largest = _mm_set1_pd(FLT_MAX);
-    constexpr std::size_t stretch = 1024;
-    while (i + 1 < count)
+    if (!openSofaInput(c.sink, sofaPath, c.input))
+        return false;
+    if (!isUsableSamplingRate(c.input.samplingRate))
     {
-        const std::size_t end = std::min(count - (count - i) % 2, i + stretch);
-        __m128d usable = _mm_castsi128_pd(_mm_set1_epi32(-1));
-        for (; i < end; i += 2)
-        {
-            const __m128d magnitude = _mm_and_pd(_mm_loadu_pd(samples + i), magnitudeMask);
-            usable = _mm_and_pd(usable, _mm_cmple_pd(magnitude, largest));
-        }
-        if (_mm_movemask_pd(usable) != 3)
-            return false;
+        c.sink.printMsg("invalid sampling rate: %g\n", c.input.samplingRate);
+        return false;
     }
-#endif
-    for (; i < count; ++i)
-        if (!(std::fabs(samples[i]) <= FLT_MAX))
-            return false;
+    if (c.abandoned())
+        return false;
+    // Both are below 2^31, so the product fits.
+    if (static_cast<std::size_t>(c.input.M) > kMaxMeasurements
+        || static_cast<std::size_t>(c.input.M) * 2 * static_cast<std::size_t>(c.input.N) > kMaxDataValues)
+    {
+        c.sink.printMsg("SOFA data too large: %d measurements of %d samples\n", c.input.M, c.input.N);
+        return false;
+    }
     return true;
 }
 
-struct FreeBlock
+// 1b. One usable source position per measurement, moved onto the unit sphere.
+bool placeMeasurements(FileConversion& c)
 {
-    void operator()(void* block) const noexcept { std::free(block); }
-};
-
-// The Data.IR block: count doubles, zero-filled. calloc takes a large block
-// from fresh pages, which are zero already, instead of writing zeros; on Linux
-// a block of a few MiB is also aligned to and advised onto 2 MiB pages, so that
-// the read which fills it faults in a handful of huge pages instead of
-// thousands of small ones (on a virtual machine the faults cost more than the
-// read itself).
-class SampleBlock
-{
-public:
-    explicit SampleBlock(std::size_t count) : count(count)
-    {
-        const std::size_t bytes = checkedProduct(count, sizeof(double), "Data.IR");
-        std::size_t slack = 0;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        if (bytes >= 2 * kHugePage)
-            slack = kHugePage;
-#endif
-        if (bytes > std::numeric_limits<std::size_t>::max() - slack)
-            throw std::length_error("Data.IR is too large");
-        memory.reset(std::calloc(bytes + slack == 0 ? 1 : bytes + slack, 1));
-        if (!memory)
-            throw std::bad_alloc();
-        values = static_cast<double*>(memory.get());
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        if (slack != 0)
-        {
-            const auto address = reinterpret_cast<std::uintptr_t>(memory.get());
-            const std::uintptr_t aligned = (address + kHugePage - 1) & ~static_cast<std::uintptr_t>(kHugePage - 1);
-            values = reinterpret_cast<double*>(aligned);
-            ::madvise(values, bytes, MADV_HUGEPAGE);  // advice only: its failure changes nothing
-        }
-#endif
-    }
-
-    double* data() const { return values; }
-    std::size_t size() const { return count; }
-    const double& operator[](std::size_t i) const { return values[i]; }
-
-private:
-    static constexpr std::size_t kHugePage = std::size_t(2) << 20;
-
-    std::unique_ptr<void, FreeBlock> memory;
-    double* values = nullptr;
-    std::size_t count = 0;
-};
-
-bool convert(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath, std::int32_t procOption,
-             std::int32_t cropThresh, const std::function<bool()>& shouldAbandon, bool& setWritten)
-{
-    const auto abandoned = [&shouldAbandon] { return shouldAbandon && shouldAbandon(); };
-
-    SofaInput input;
-    if (!openSofaInput(sink, sofaPath, input))
+    if (readSourcePositions(*c.input.file, c.positions) != 0)
         return false;
-    if (!isUsableSamplingRate(input.samplingRate))
+    const auto M = static_cast<std::size_t>(c.input.M);
+    if (c.positions.size() == 1 && M > 1)
+        c.positions.resize(M, c.positions.front()); // one position stands for every measurement
+    if (c.positions.size() != M)
     {
-        sink.printMsg("invalid sampling rate: %g\n", input.samplingRate);
+        c.sink.printMsg("expected one source position per measurement\n");
         return false;
     }
-    if (abandoned())
-        return false;
-    // Both are below 2^31, so the product fits.
-    if (static_cast<std::size_t>(input.M) > kMaxMeasurements
-        || static_cast<std::size_t>(input.M) * 2 * static_cast<std::size_t>(input.N) > kMaxDataValues)
+    if (!allUsable(c.positions))
     {
-        sink.printMsg("SOFA data too large: %d measurements of %d samples\n", input.M, input.N);
+        c.sink.printMsg("invalid values in SourcePosition\n");
         return false;
     }
-
-    std::vector<Position> positions;
-    if (readSourcePositions(*input.file, positions) != 0)
-        return false;
-    const auto M = static_cast<std::size_t>(input.M);
-    if (positions.size() == 1 && M > 1)
-        positions.resize(M, positions.front()); // one position stands for every measurement
-    if (positions.size() != M)
-    {
-        sink.printMsg("expected one source position per measurement\n");
-        return false;
-    }
-    if (!allUsable(positions))
-    {
-        sink.printMsg("invalid values in SourcePosition\n");
-        return false;
-    }
-    for (Position& p : positions)
+    for (Position& p : c.positions)
         p.distance = 1.0;
-    const std::vector<UnitVector> measured = unitVectors(positions);
+    c.measured = unitVectors(c.positions);
+    return true;
+}
 
-    const TargetGrid grid = chooseTargetGrid(sink, positions);
+// 2a. The target grid and the empty set laid out on it.
+bool layOutSet(FileConversion& c)
+{
+    c.grid = chooseTargetGrid(c.sink, c.positions);
 
-    const std::int32_t N = input.N;
-    const std::int32_t L = procOption == procMinimumPhase ? nextPowerOfTwo(N) : N;
-    if (grid.numTargets() * 2 * static_cast<std::size_t>(L) > kMaxSetFloats)
+    const std::int32_t N = c.input.N;
+    c.length = c.treatment == Treatment::minimumPhase ? nextPowerOfTwo(N) : N;
+    if (c.grid.numTargets() * 2 * static_cast<std::size_t>(c.length) > kMaxSetFloats)
     {
-        sink.printMsg("HRTF set too large: %zu positions of %d samples\n", grid.numTargets(), L);
+        c.sink.printMsg("HRTF set too large: %zu positions of %d samples\n", c.grid.numTargets(), c.length);
         return false;
     }
-    HrtfSetInfo info(static_cast<std::int32_t>(grid.elevs.size()));
-    info.flags = (procOption == procCrop || procOption == procMinimumPhase) ? ITD_extracted : 0;
-    info.sampRate = static_cast<std::int32_t>(input.samplingRate);
+    HrtfSetInfo info(static_cast<std::int32_t>(c.grid.elevs.size()));
+    info.flags = c.treatment == Treatment::none ? 0 : ITD_extracted;
+    info.sampRate = static_cast<std::int32_t>(c.input.samplingRate);
     info.numACoeff = 0;
-    info.numBCoeff = L;
-    info.elevs = grid.elevs;
-    info.numAz = grid.numAz;
-    HrtfSet set(info);
-    HrtfCursor cursor(set);
+    info.numBCoeff = c.length;
+    info.elevs = c.grid.elevs;
+    info.numAz = c.grid.numAz;
+    c.set = HrtfSet(info);
+    return true;
+}
 
-    TargetMap map;
-    if (!mapTargets(sink, grid, positions, measured, map, shouldAbandon) || abandoned())
-        return false;
+// 2b. Every target's nearest measurement.
+bool mapToMeasurements(FileConversion& c)
+{
+    return mapTargets(c.sink, c.grid, c.positions, c.measured, c.map, c.shouldAbandon) && !c.abandoned();
+}
 
-    const std::size_t blockSize = checkedProduct(checkedProduct(M, 2, "Data.IR"), static_cast<std::size_t>(N), "Data.IR");
-    const SampleBlock block(blockSize);
-    if (!input.hrir->GetDataIR(block.data(), static_cast<unsigned>(input.M), 2, static_cast<unsigned>(N)))
+// 3. Data.IR read whole and checked.
+bool readResponses(FileConversion& c)
+{
+    const auto M = static_cast<std::size_t>(c.input.M);
+    const auto N = static_cast<std::size_t>(c.input.N);
+    c.block = SampleBlock(checkedProduct(checkedProduct(M, 2, "Data.IR"), N, "Data.IR"));
+    if (!c.input.hrir->GetDataIR(c.block.data(), static_cast<unsigned>(c.input.M), 2, static_cast<unsigned>(N)))
     {
-        sink.printMsg("error reading SOFA data\n");
+        c.sink.printMsg("error reading SOFA data\n");
         return false;
     }
-    if (!allSamplesUsable(block.data(), block.size()))
+    if (!allSamplesUsable(c.block.data(), c.block.size()))
     {
-        sink.printMsg("invalid values in Data.IR\n");
+        c.sink.printMsg("invalid values in Data.IR\n");
         return false;
     }
+    return true;
+}
 
-    const auto fs = static_cast<float>(input.samplingRate);
-    const auto threshold = static_cast<float>(cropThresh);
-    const auto length = static_cast<std::size_t>(L);
-    const auto samples = static_cast<std::size_t>(N);
-    std::vector<float> left(length);
-    std::vector<float> right(length);
+// Treats one pair in place; returns its ITD in samples (left later = positive).
+float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float>& right, float fs, float threshold)
+{
+    switch (treatment)
+    {
+    case Treatment::crop:
+    {
+        const auto n = static_cast<std::int32_t>(left.size());
+        const std::int32_t onsetLeft = findOnset(left.data(), n, threshold);
+        dropLeading(left.data(), n, onsetLeft);
+        const std::int32_t onsetRight = findOnset(right.data(), n, threshold);
+        dropLeading(right.data(), n, onsetRight);
+        return static_cast<float>(onsetLeft - onsetRight);
+    }
+    case Treatment::minimumPhase:
+    {
+        // The estimate computes both minimum-phase responses on its way.
+        std::vector<float> minimumRight, minimumLeft;
+        const float itd = estimateItdAndMinimumPhase(right, left, fs, kItdBandLowHz, kItdBandHighHz, minimumRight,
+                                                     minimumLeft);
+        left = std::move(minimumLeft);
+        right = std::move(minimumRight);
+        return itd;
+    }
+    case Treatment::none:
+        break;
+    }
+    return 0.0f;
+}
+
+// Measurement m's pair as floats, zero-padded to the stored length, treated.
+// False after reporting a result that is not finite.
+bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float>& left, std::vector<float>& right,
+                      float& itd)
+{
+    const auto length = static_cast<std::size_t>(c.length);
+    const auto samples = static_cast<std::size_t>(c.input.N);
+    left.assign(length, 0.0f);
+    right.assign(length, 0.0f);
+    const double* leftSource = &c.block[(static_cast<std::size_t>(m) * 2 + 0) * samples];
+    const double* rightSource = &c.block[(static_cast<std::size_t>(m) * 2 + 1) * samples];
+    for (std::size_t n = 0; n < samples; ++n)
+    {
+        left[n] = static_cast<float>(leftSource[n]);
+        right[n] = static_cast<float>(rightSource[n]);
+    }
+
+    itd = treatPair(c.treatment, left, right, static_cast<float>(c.input.samplingRate),
+                    static_cast<float>(c.cropThresh));
+    // Responses near the float range can overflow the transforms.
+    if (!allFinite(left) || !allFinite(right) || !std::isfinite(itd))
+    {
+        c.sink.printMsg("invalid values after processing measurement %d\n", m);
+        return false;
+    }
+    return true;
+}
+
+// 4. Every target's pair treated and stored with its ITD.
+bool treatAndStore(FileConversion& c)
+{
+    HrtfCursor cursor(c.set);
+    std::vector<float> left;
+    std::vector<float> right;
     float itd = 0.0f;
     // Neighbouring targets often share their nearest measurement (all of them,
     // when few were measured): its treated pair is kept until the next differs.
-    std::size_t treated = std::numeric_limits<std::size_t>::max();
+    std::int32_t treated = -1;
     std::size_t k = 0;
-    for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
+    for (std::size_t ring = 0; ring < c.grid.elevs.size(); ++ring)
     {
-        const std::int32_t count = grid.numAz[ring];
+        const std::int32_t count = c.grid.numAz[ring];
         for (std::int32_t a = 0; a < count; ++a, ++k)
         {
-            if (abandoned())
+            if (c.abandoned())
                 return false;
-            const auto m = static_cast<std::size_t>(map.measurement[k]);
+            const std::int32_t m = c.map.measurement[k];
             if (m != treated)
             {
-                left.assign(length, 0.0f);
-                right.assign(length, 0.0f);
-                const double* leftSource = &block[(m * 2 + 0) * samples];
-                const double* rightSource = &block[(m * 2 + 1) * samples];
-                for (std::size_t n = 0; n < samples; ++n)
-                {
-                    left[n] = static_cast<float>(leftSource[n]);
-                    right[n] = static_cast<float>(rightSource[n]);
-                }
-
-                itd = processPair(left, right, fs, procOption, threshold);
-                // Responses near the float range can overflow the transforms.
-                if (!allFinite(left) || !allFinite(right) || !std::isfinite(itd))
-                {
-                    sink.printMsg("invalid values after processing measurement %d\n", map.measurement[k]);
+                if (!treatMeasurement(c, m, left, right, itd))
                     return false;
-                }
                 treated = m;
             }
-            cursor.setPosition(static_cast<float>(grid.elevs[ring]), targetAzimuth(a, count));
-            cursor.setHrirs(left.data(), right.data(), L);
+            cursor.setPosition(static_cast<float>(c.grid.elevs[ring]), targetAzimuth(a, count));
+            cursor.setHrirs(left.data(), right.data(), c.length);
             cursor.setItd(itd);
         }
     }
-    if (abandoned())
-        return false;
+    return !c.abandoned();
+}
 
-    setWritten = set.write(outPath);
+// 5. The set's two files, and the outcome reported.
+void writeSet(FileConversion& c, const std::string& outPath, bool& setWritten)
+{
+    setWritten = c.set.write(outPath);
     if (setWritten)
-        sink.printMsg("sucessfully wrote TN file: %s\n", outPath.c_str());
+        c.sink.printMsg("sucessfully wrote TN file: %s\n", outPath.c_str());
     else
-        sink.printMsg("error writing HRTF file: %s\n", set.errorMsg.c_str());
+        c.sink.printMsg("error writing HRTF file: %s\n", c.set.errorMsg.c_str());
+}
+
+bool convert(FileConversion& c, const std::string& sofaPath, const std::string& outPath, bool& setWritten)
+{
+    if (!takeIn(c, sofaPath) || !placeMeasurements(c) || !layOutSet(c) || !mapToMeasurements(c)
+        || !readResponses(c) || !treatAndStore(c))
+        return false;
+    writeSet(c, outPath, setWritten);
     return true;
 }
 } // namespace
@@ -324,7 +303,8 @@ bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::st
     bool result = false;
     try
     {
-        result = convert(sink, sofaPath, outPath, procOption, cropThresh, shouldAbandon, written);
+        FileConversion conversion(sink, procOption, cropThresh, shouldAbandon);
+        result = convert(conversion, sofaPath, outPath, written);
     }
     catch (const std::exception& e)
     {

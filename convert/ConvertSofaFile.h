@@ -2,7 +2,8 @@
 
 // One SOFA file (SimpleFreeFieldHRIR) becomes one HRTF set on disk.
 
-#include "batch/PrintMsgI.h"
+#include "batch/messages/PrintMsgI.h"
+#include "convert/Treatment.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,6 +14,8 @@
 // exceptions, and when shouldAbandon answered true at one of the safe points
 // (then nothing is written). shouldAbandon may be empty. When setWritten is
 // given it tells whether the set's two files were written successfully.
+// procOption is a Treatment's value (any other treats as none); cropThresh is
+// in dB below the peak, only its magnitude counts.
 bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath,
                      std::int32_t procOption, std::int32_t cropThresh,
                      const std::function<bool()>& shouldAbandon = {}, bool* setWritten = nullptr);

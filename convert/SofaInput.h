@@ -2,7 +2,7 @@
 
 // First stage of a file's conversion: announce, open twice, check, read the facts.
 
-#include "batch/PrintMsgI.h"
+#include "batch/messages/PrintMsgI.h"
 #include "sofa/sofasimplefreefieldhrir.h"
 
 #include <cstdint>

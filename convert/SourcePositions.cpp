@@ -1,13 +1,10 @@
 #include "convert/SourcePositions.h"
 
+#include "dsp/pi.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
-
-namespace
-{
-constexpr double pi = 3.141592653589793;
-}
 
 int readSourcePositions(const sofa::File& file, std::vector<Position>& positions)
 {
@@ -43,8 +40,8 @@ int readSourcePositions(const sofa::File& file, std::vector<Position>& positions
         {
             const double x = row[0], y = row[1], z = row[2];
             const double horizontal = x * x + y * y;
-            p.azimuth = std::atan2(y, x) * 180.0 / pi;
-            p.elevation = std::atan2(z, std::sqrt(horizontal)) * 180.0 / pi;
+            p.azimuth = std::atan2(y, x) * 180.0 / kPi;
+            p.elevation = std::atan2(z, std::sqrt(horizontal)) * 180.0 / kPi;
             p.distance = std::sqrt(z * z + horizontal);
         }
         else

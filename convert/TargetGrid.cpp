@@ -1,5 +1,7 @@
 #include "convert/TargetGrid.h"
 
+#include "dsp/pi.h"
+
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -8,11 +10,9 @@
 
 namespace
 {
-constexpr double pi = 3.141592653589793;
-
 double toRadians(double degrees)
 {
-    return degrees * pi / 180.0;
+    return degrees * kPi / 180.0;
 }
 
 // The measured unit vectors as three columns, so that two can be loaded at once.
@@ -122,12 +122,12 @@ std::vector<UnitVector> unitVectors(const std::vector<Position>& positions)
 float capArea(float radius, float el)
 {
     const float d = 90.0f - std::fabs(el);
-    const float c = std::cos(static_cast<float>(static_cast<double>(d) * pi / 180.0));
+    const float c = std::cos(static_cast<float>(static_cast<double>(d) * kPi / 180.0));
     const double r = radius;
-    const float area = static_cast<float>(static_cast<double>(1.0f - c) * (2.0 * pi * r * r));
+    const float area = static_cast<float>(static_cast<double>(1.0f - c) * (2.0 * kPi * r * r));
     if (el >= 0.0f)
         return area;
-    return static_cast<float>(4.0 * pi * r * r - static_cast<double>(area));
+    return static_cast<float>(4.0 * kPi * r * r - static_cast<double>(area));
 }
 
 std::size_t TargetGrid::numTargets() const
@@ -153,7 +153,7 @@ TargetGrid chooseTargetGrid(PrintMsgI& sink, const std::vector<Position>& positi
 
     const float area = hi > lo ? capArea(1.0f, lo) - capArea(1.0f, hi) : 0.0f;
     const float spacingRadians = std::sqrt(area / static_cast<float>(positions.size()));
-    const auto spacing = static_cast<float>(static_cast<double>(spacingRadians * 180.0f) / pi);
+    const auto spacing = static_cast<float>(static_cast<double>(spacingRadians * 180.0f) / kPi);
     sink.printMsg("average angular spacing: %g degrees\n", spacing);
 
     float t = 30.0f;
@@ -179,7 +179,7 @@ TargetGrid chooseTargetGrid(PrintMsgI& sink, const std::vector<Position>& positi
     {
         const auto elev = static_cast<std::int32_t>(static_cast<float>(i) * t + e0);
         const float c = std::cos(static_cast<float>(toRadians(elev)));
-        auto count = static_cast<std::int32_t>(std::round(static_cast<double>(c) * 2.0 * pi / tr));
+        auto count = static_cast<std::int32_t>(std::round(static_cast<double>(c) * 2.0 * kPi / tr));
         if (count < 1)
             count = 1;
         grid.elevs[static_cast<std::size_t>(i)] = elev;
@@ -235,7 +235,7 @@ bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Posit
         }
     }
 
-    const auto largestDegrees = static_cast<float>(static_cast<double>(largestError * 180.0f) / pi);
+    const auto largestDegrees = static_cast<float>(static_cast<double>(largestError * 180.0f) / kPi);
     sink.printMsg("largest error %g (%.3g deg) at targetIndex %d\n", largestError, largestDegrees,
                   largestIndex);
     const Position& target = map.targets[static_cast<std::size_t>(largestIndex)];
@@ -244,6 +244,6 @@ bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Posit
                   source.elevation, source.azimuth);
     const float averageError = errorSum / static_cast<float>(numTargets);
     sink.printMsg("average error %g (%.3g deg)\n", averageError,
-                  static_cast<double>(averageError * 180.0f) / pi);
+                  static_cast<double>(averageError * 180.0f) / kPi);
     return true;
 }

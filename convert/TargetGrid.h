@@ -3,7 +3,7 @@
 // The regular ring/azimuth grid chosen from the measurement density, and the
 // nearest-measurement assignment of every grid point (target).
 
-#include "batch/PrintMsgI.h"
+#include "batch/messages/PrintMsgI.h"
 #include "convert/SourcePositions.h"
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "dsp/fft.h"
 
-#include "batch/Log.h"
+#include "batch/messages/Log.h"
+#include "dsp/pi.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,8 +16,6 @@
 
 namespace
 {
-
-constexpr double kPi = 3.141592653589793;
 
 // One cached twiddle table. The list is the cache (newest first); it is a
 // static owner so the tables live until the program ends.

@@ -1,6 +1,7 @@
 #include "dsp/minphase.h"
 
 #include "dsp/fft.h"
+#include "dsp/pi.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +11,6 @@
 namespace
 {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 2.0 * kPi;
 // The transforms need at least 4 points; shorter responses are padded to it.
 constexpr std::int32_t kSmallestTransform = 4;

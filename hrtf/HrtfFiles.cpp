@@ -5,10 +5,11 @@
 
 #include "hrtf/HrtfSet.h"
 
+#include "batch/messages/FormatString.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -239,28 +240,6 @@ void scrambleWords(std::uint32_t* words, std::size_t count)
         words[i] ^= key;
         key = nextKey(key);
     }
-}
-
-std::string formatString(const char* format, ...)
-{
-    if (format == nullptr)
-        return {};
-    std::vector<char> buffer(2 * std::strlen(format) + 50);
-    va_list args;
-    va_start(args, format);
-    va_list retry;
-    va_copy(retry, args);
-    const int needed = std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    va_end(args);
-    if (needed >= 0 && static_cast<std::size_t>(needed) >= buffer.size())
-    {
-        buffer.resize(static_cast<std::size_t>(needed) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), format, retry);
-    }
-    va_end(retry);
-    if (needed < 0)
-        return {};
-    return std::string(buffer.data(), static_cast<std::size_t>(needed));
 }
 
 bool HrtfSet::writeDataStream(std::FILE* file, const std::string& shownPath)

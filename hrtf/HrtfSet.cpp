@@ -1,5 +1,7 @@
 #include "hrtf/HrtfSet.h"
 
+#include "batch/messages/FormatString.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>

@@ -110,10 +110,3 @@ private:
 // XORs word i with the key stream k(i) (k(0) = 0x4B; k doubles, XORed with
 // 0x4B after a step from a value with bit 13 set). Applying it twice restores.
 void scrambleWords(std::uint32_t* words, std::size_t count);
-
-// printf-style formatting into a string of any length.
-std::string formatString(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;

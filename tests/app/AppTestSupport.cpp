@@ -1,6 +1,6 @@
 #include "AppTestSupport.h"
 
-#include "batch/Log.h"
+#include "batch/messages/Log.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -3,7 +3,8 @@
 #include "AppTestSupport.h"
 
 #include "app/Settings.h"
-#include "batch/Log.h"
+#include "batch/DefaultOutputDir.h"
+#include "batch/messages/Log.h"
 
 using apptest::AppTest;
 using apptest::pump;

@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "app/Settings.h"
+#include "batch/DefaultOutputDir.h"
 #include "fixtures/SofaFixture.h"
 
 #include <climits>

@@ -51,7 +51,8 @@ int countOf(const juce::String& text, const juce::String& what)
 }
 
 // Runs one batch to its end and returns everything it printed.
-juce::String runBatch(const std::string& in, const std::string& out, bool recurse, int procOption = 0)
+juce::String runBatch(const std::string& in, const std::string& out, bool recurse,
+                      int procOption = toProcOption(Treatment::none))
 {
     ConversionSettings settings;
     settings.inFile = juce::String::fromUTF8(in.c_str());
@@ -156,7 +157,7 @@ TEST(ConvertThread, FailedWriteDoesNotEndTheBatch)
     ConversionSettings settings;
     settings.inFile = in.path();
     settings.outDir = out.path();
-    settings.procOption = 1;
+    settings.procOption = toProcOption(Treatment::crop);
     ConvertThread thread;
     thread.convert(&settings);
     ASSERT_TRUE(thread.waitForThreadToExit(60000));
@@ -184,7 +185,7 @@ TEST(ConvertThread, StopBetweenFilesPrintsOneAbortAndConvertsNothingMore)
     fixture::TempDir out;
     for (const char* name : { "1.sofa", "2.sofa", "3.sofa", "4.sofa" })
         fixture::writeSofa(in.file(name), slowSet());
-    ConversionSettings settings { in.path(), out.path(), false, 2, 20 };
+    ConversionSettings settings { in.path(), out.path(), false };
     ConvertThread thread;
     startAndWaitForFirstFile(thread, settings);
     EXPECT_TRUE(thread.stopBatch(60000));
@@ -200,7 +201,7 @@ TEST(ConvertThread, AbandonedFileLeavesNoSetBehind)
     fixture::TempDir in;
     fixture::TempDir out;
     fixture::writeSofa(in.file("slow.sofa"), slowSet());
-    ConversionSettings settings { in.file("slow.sofa"), out.path(), false, 2, 20 };
+    ConversionSettings settings { in.file("slow.sofa"), out.path(), false };
     ConvertThread thread;
     startAndWaitForFirstFile(thread, settings);
     const bool endedInTime = thread.stopBatch(0);

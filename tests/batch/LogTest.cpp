@@ -1,4 +1,4 @@
-#include "batch/Log.h"
+#include "batch/messages/Log.h"
 #include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 

@@ -1,4 +1,5 @@
-#include "batch/MessageText.h"
+#include "batch/messages/FormatString.h"
+#include "batch/messages/MessageText.h"
 
 #include <gtest/gtest.h>
 
@@ -35,4 +36,13 @@ TEST(MessageText, Utf8PrefixLength)
     EXPECT_EQ(utf8PrefixLength("a\xC3\xA9", 3), 3u);
     EXPECT_EQ(utf8PrefixLength("\xE2\x82", 2), 0u);
     EXPECT_EQ(utf8PrefixLength("", 0), 0u);
+}
+
+TEST(FormatString, GrowsToAnyLength)
+{
+    const std::string longText(1000, 'x');
+    EXPECT_EQ(formatString("<%s>", longText.c_str()), "<" + longText + ">");
+    EXPECT_EQ(formatString("Error writing '%s' (wrote %ld, expected %ld)\n", "a", 3L, 7L),
+              "Error writing 'a' (wrote 3, expected 7)\n");
+    EXPECT_EQ(formatString("%%%% displayName: %s", "n"), "%% displayName: n");
 }

@@ -1,4 +1,5 @@
 #include "convert/ConvertSofaFile.h"
+#include "convert/Treatment.h"
 #include "fixtures/CapturingSink.h"
 #include "fixtures/Files.h"
 #include "fixtures/SofaFixture.h"
@@ -57,6 +58,11 @@ fixture::SofaFixture ringFixture(int N)
     return f;
 }
 
+constexpr int kNone = toProcOption(Treatment::none);
+constexpr int kCrop = toProcOption(Treatment::crop);
+constexpr int kMinPhase = toProcOption(Treatment::minimumPhase);
+constexpr int kThreshold = kDefaultCropThresholdDb;
+
 struct Converted
 {
     bool result = false;
@@ -64,7 +70,7 @@ struct Converted
     std::string outPath;
 };
 
-Converted convert(const fixture::TempDir& dir, const fixture::SofaFixture& f, int procOption, int cropThresh = 20,
+Converted convert(const fixture::TempDir& dir, const fixture::SofaFixture& f, int procOption, int cropThresh = kThreshold,
                   const std::string& name = "set")
 {
     const std::string sofaPath = dir.file(name + ".sofa");
@@ -81,7 +87,7 @@ Converted convert(const fixture::TempDir& dir, const fixture::SofaFixture& f, in
 TEST(ConvertSofaFile, ReportsEveryStepAndWritesTheSet)
 {
     fixture::TempDir dir;
-    const Converted c = convert(dir, ringFixture(8), 0);
+    const Converted c = convert(dir, ringFixture(8), kNone);
     ASSERT_TRUE(c.result) << c.messages;
     const std::string head = "==========\nSOFA filename: " + dir.file("set.sofa") + "\n"
                              "sampling rate: 48000\n"
@@ -132,10 +138,10 @@ TEST(ConvertSofaFile, TreatmentDecidesLengthAndFlags)
         bool itds;
     };
     const Case cases[] = {
-        { 200, 0, "48000 1 72 0 200 0", false }, { 200, 1, "48000 1 72 2 200 0", true },
-        { 200, 2, "48000 1 72 2 256 0", true },  { 256, 2, "48000 1 72 2 256 0", true },
-        { 1, 2, "48000 1 72 2 1 0", true },      { 2, 2, "48000 1 72 2 2 0", true },
-        { 3, 2, "48000 1 72 2 4 0", true },      { 200, 3, "48000 1 72 0 200 0", false },
+        { 200, kNone, "48000 1 72 0 200 0", false },    { 200, kCrop, "48000 1 72 2 200 0", true },
+        { 200, kMinPhase, "48000 1 72 2 256 0", true }, { 256, kMinPhase, "48000 1 72 2 256 0", true },
+        { 1, kMinPhase, "48000 1 72 2 1 0", true },     { 2, kMinPhase, "48000 1 72 2 2 0", true },
+        { 3, kMinPhase, "48000 1 72 2 4 0", true },     { 200, 3, "48000 1 72 0 200 0", false },
         { 200, -1, "48000 1 72 0 200 0", false },
     };
     for (const Case& c : cases)
@@ -160,8 +166,8 @@ TEST(ConvertSofaFile, UnknownOptionAndThresholdSignChangeNothing)
 {
     fixture::TempDir dir;
     const fixture::SofaFixture f = ringFixture(64);
-    const Converted none = convert(dir, f, 0, 20, "none");
-    const Converted three = convert(dir, f, 3, 20, "three");
+    const Converted none = convert(dir, f, kNone, kThreshold, "none");
+    const Converted three = convert(dir, f, 3, kThreshold, "three");
     EXPECT_TRUE(readFile(none.outPath) == readFile(three.outPath));
     EXPECT_EQ(readFile(none.outPath + ".txt"), readFile(three.outPath + ".txt"));
 
@@ -169,11 +175,11 @@ TEST(ConvertSofaFile, UnknownOptionAndThresholdSignChangeNothing)
     fixture::SofaFixture delayed = f;
     for (std::size_t i = 0; i < delayed.ir.size(); ++i)
         delayed.ir[i] = i % 64 < 10 ? 0.0 : f.ir[i - 10];
-    const Converted plus = convert(dir, delayed, 1, 20, "plus");
-    const Converted minus = convert(dir, delayed, 1, -20, "minus");
+    const Converted plus = convert(dir, delayed, kCrop, kThreshold, "plus");
+    const Converted minus = convert(dir, delayed, kCrop, -kThreshold, "minus");
     EXPECT_TRUE(readFile(plus.outPath) == readFile(minus.outPath));
     EXPECT_EQ(readFile(plus.outPath + ".txt"), readFile(minus.outPath + ".txt"));
-    const Converted uncropped = convert(dir, delayed, 0, 20, "uncropped");
+    const Converted uncropped = convert(dir, delayed, kNone, kThreshold, "uncropped");
     EXPECT_FALSE(readFile(plus.outPath) == readFile(uncropped.outPath));
 }
 
@@ -182,7 +188,7 @@ TEST(ConvertSofaFile, FractionalSamplingRateIsTruncated)
     fixture::TempDir dir;
     fixture::SofaFixture f = ringFixture(16);
     f.samplingRate = 48000.7;
-    const Converted c = convert(dir, f, 2);
+    const Converted c = convert(dir, f, kMinPhase);
     ASSERT_TRUE(c.result);
     EXPECT_NE(c.messages.find("sampling rate: 48000.7\n"), std::string::npos);
     EXPECT_EQ(headerLines(c.outPath)[2], "48000 1 72 2 16 0");
@@ -198,7 +204,7 @@ TEST(ConvertSofaFile, CropCarriesTheOnsetDifferenceAsItd)
         f.ir[static_cast<std::size_t>((m * 2 + 0) * 32 + 8)] = 1.0; // left ear 3 samples later
         f.ir[static_cast<std::size_t>((m * 2 + 1) * 32 + 5)] = -0.5;
     }
-    const Converted c = convert(dir, f, 1);
+    const Converted c = convert(dir, f, kCrop);
     ASSERT_TRUE(c.result);
     const auto lines = headerLines(c.outPath);
     ASSERT_EQ(lines.size(), 80u);
@@ -217,7 +223,7 @@ TEST(ConvertSofaFile, SingleSourcePositionServesEveryMeasurement)
     fixture::SofaFixture f = ringFixture(8);
     f.singleSourcePosition();
     f.sourcePositions = { { 90, 0, 1 } };
-    const Converted c = convert(dir, f, 0);
+    const Converted c = convert(dir, f, kNone);
     ASSERT_TRUE(c.result) << c.messages;
     EXPECT_NE(c.messages.find("TN (el 0 az 270) <=> SOFA (el 0 az 90)\n"), std::string::npos) << c.messages;
     // Every target takes measurement 0 (all equally near): its left response.
@@ -258,7 +264,7 @@ TEST(ConvertSofaFile, FailuresEndTheFileWithOneReason)
         fixture::SofaFixture f = ringFixture(8);
         c.edit(f);
         testing::internal::CaptureStderr();
-        const Converted out = convert(dir, f, 2);
+        const Converted out = convert(dir, f, kMinPhase);
         testing::internal::GetCapturedStderr();
         EXPECT_FALSE(out.result);
         const std::string last = c.lastMessage;
@@ -275,7 +281,7 @@ TEST(ConvertSofaFile, NotANetcdfFileIsAnException)
     const std::string path = dir.file("text.sofa");
     std::ofstream(path) << "this is not netCDF\n";
     fixture::CapturingSink sink;
-    EXPECT_FALSE(convertSofaFile(sink, path, dir.file("text"), 2, 20));
+    EXPECT_FALSE(convertSofaFile(sink, path, dir.file("text"), kMinPhase, kThreshold));
     const std::string head = "==========\nSOFA filename: " + path + "\nException occurred: ";
     EXPECT_EQ(sink.text.substr(0, head.size()), head);
     EXPECT_EQ(sink.text.back(), '\n');
@@ -289,7 +295,7 @@ TEST(ConvertSofaFile, FailedWriteIsReportedButNotAFailure)
     fixture::CapturingSink sink;
     const std::string outPath = dir.file("missing/set");
     bool written = true;
-    EXPECT_TRUE(convertSofaFile(sink, sofaPath, outPath, 0, 20, {}, &written));
+    EXPECT_TRUE(convertSofaFile(sink, sofaPath, outPath, kNone, kThreshold, {}, &written));
     EXPECT_FALSE(written);
     const std::string tail = "error writing HRTF file: Can't create HRTF data file " + outPath + "\n\n";
     ASSERT_GE(sink.text.size(), tail.size());
@@ -306,7 +312,7 @@ TEST(ConvertSofaFile, AbandonedConversionWritesNothing)
         fixture::CapturingSink sink;
         int checks = 0;
         const std::string outPath = dir.file("out" + std::to_string(allowedChecks));
-        EXPECT_FALSE(convertSofaFile(sink, sofaPath, outPath, 2, 20, [&] { return checks++ >= allowedChecks; }));
+        EXPECT_FALSE(convertSofaFile(sink, sofaPath, outPath, kMinPhase, kThreshold, [&] { return checks++ >= allowedChecks; }));
         EXPECT_FALSE(exists(outPath));
         EXPECT_FALSE(exists(outPath + ".txt"));
         EXPECT_EQ(sink.text.find("sucessfully"), std::string::npos);
@@ -320,7 +326,7 @@ TEST(ConvertSofaFile, LowSamplingRateGivesFiniteItds)
     {
         fixture::SofaFixture f = ringFixture(16);
         f.samplingRate = rate;
-        const Converted c = convert(dir, f, 2, 20, "low" + std::to_string(static_cast<int>(rate)));
+        const Converted c = convert(dir, f, kMinPhase, kThreshold, "low" + std::to_string(static_cast<int>(rate)));
         ASSERT_TRUE(c.result) << c.messages;
         const auto lines = headerLines(c.outPath);
         ASSERT_EQ(lines.size(), 80u);

@@ -1,4 +1,5 @@
 #include "convert/TargetGrid.h"
+#include "dsp/pi.h"
 #include "fixtures/CapturingSink.h"
 
 #include <gtest/gtest.h>
@@ -104,10 +105,10 @@ TEST(TargetGrid, SpacingExamplesAndMessages)
 TEST(TargetGrid, ExactSpacingBoundariesGoUp)
 {
     // capArea is the area above an elevation: the whole sphere below -90, none above 90.
-    EXPECT_NEAR(capArea(1.0f, -90.0f), 4 * M_PI, 1e-5);
+    EXPECT_NEAR(capArea(1.0f, -90.0f), 4 * kPi, 1e-5);
     EXPECT_NEAR(capArea(1.0f, 90.0f), 0.0, 1e-6);
-    EXPECT_NEAR(capArea(1.0f, 0.0f), 2 * M_PI, 1e-5);
-    EXPECT_NEAR(capArea(2.0f, 30.0f), 2 * M_PI * 4 * 0.5, 1e-4);
+    EXPECT_NEAR(capArea(1.0f, 0.0f), 2 * kPi, 1e-5);
+    EXPECT_NEAR(capArea(2.0f, 30.0f), 2 * kPi * 4 * 0.5, 1e-4);
 }
 
 TEST(TargetMapping, CoincidingGridHasNoError)

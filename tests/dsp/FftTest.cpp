@@ -1,6 +1,6 @@
 #include "dsp/fft.h"
 
-#include "batch/Log.h"
+#include "batch/messages/Log.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>

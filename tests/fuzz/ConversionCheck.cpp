@@ -1,8 +1,9 @@
 #include "ConversionCheck.h"
 
-#include "batch/MessageText.h"
-#include "batch/PrintMsgI.h"
+#include "batch/messages/MessageText.h"
+#include "batch/messages/PrintMsgI.h"
 #include "convert/ConvertSofaFile.h"
+#include "convert/Treatment.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -268,7 +269,7 @@ std::string checkWrittenSet(const std::string& outPath, std::int32_t procOption,
     if (lines[0] != "% fs n_elevs n_hrtfs flags num_b_coeff num_a_coeff")
         return "header line 1 is " + shown(lines[0]);
 
-    const bool withItds = procOption == 1 || procOption == 2;
+    const bool withItds = procOption == toProcOption(Treatment::crop) || procOption == toProcOption(Treatment::minimumPhase);
     const std::string flagsLine = withItds ? "% flags: ITD_extracted" : "% flags:";
     if (lines[1] != flagsLine)
         return "header flags line is " + shown(lines[1]);
@@ -282,7 +283,7 @@ std::string checkWrittenSet(const std::string& outPath, std::int32_t procOption,
     long long N = 0;
     if (!intakeFact(messages, "number of samples per measurement: ", N))
         return "accepted without a samples-per-measurement line";
-    const long long expectedB = procOption == 2 ? nextPowerOfTwoOf(N) : N;
+    const long long expectedB = procOption == toProcOption(Treatment::minimumPhase) ? nextPowerOfTwoOf(N) : N;
     if (fs < 1 || numElev < 1 || numHrtf < 1 || flags != (withItds ? 2 : 0) || numB != expectedB || numA != 0)
         return "header facts " + shown(lines[2]) + " disagree with N = " + std::to_string(N);
 
@@ -368,7 +369,7 @@ std::string checkTreatment(const std::string& sofaPath, const std::string& workD
     const std::vector<std::string> descriptorsBefore = openDescriptors();
     {
         StdoutCapture capture(workDir + "/stdout.txt");
-        converted = convertSofaFile(sink, sofaPath, outPath, procOption, 20, {}, &written);
+        converted = convertSofaFile(sink, sofaPath, outPath, procOption, kDefaultCropThresholdDb, {}, &written);
         printed = capture.take();
     }
     const std::vector<std::string> stillOpen = leftOpen(descriptorsBefore, openDescriptors());
@@ -453,9 +454,10 @@ std::string checkTreatment(const std::string& sofaPath, const std::string& workD
 CheckResult checkConversion(const std::string& sofaPath, const std::string& workDir)
 {
     CheckResult result;
-    for (std::int32_t option = 0; option < 3 && result.violation.empty(); ++option)
+    for (std::size_t i = 0; i < result.treatments.size() && result.violation.empty(); ++i)
     {
-        const std::string fault = checkTreatment(sofaPath, workDir, option, result.treatments[static_cast<std::size_t>(option)]);
+        const std::int32_t option = toProcOption(kAllTreatments[i]);
+        const std::string fault = checkTreatment(sofaPath, workDir, option, result.treatments[i]);
         if (!fault.empty())
             result.violation = "treatment " + std::to_string(option) + ": " + fault;
     }

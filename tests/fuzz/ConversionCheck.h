@@ -12,8 +12,11 @@
 //    infinity in the header or the data.
 // Used by the fuzz targets, the seed-driven generator and the corpus replay.
 
+#include "convert/Treatment.h"
+
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 namespace fuzz
@@ -37,7 +40,7 @@ struct TreatmentResult
 struct CheckResult
 {
     std::string violation;  // empty when every rule held
-    std::array<TreatmentResult, 3> treatments;
+    std::array<TreatmentResult, std::size(kAllTreatments)> treatments;  // in kAllTreatments' order
 };
 
 // workDir must exist and be writable; sub-directories are made and removed there.

@@ -87,7 +87,7 @@ TEST(FuzzCorpusReplay, EveryFileKeepsTheConversionRules)
             }
             if (found == kFoundFaultReasons.end())
                 continue;
-            if (startsWith(name, "mixed-") && t.procOption != 2)
+            if (startsWith(name, "mixed-") && t.procOption != toProcOption(Treatment::minimumPhase))
             {
                 EXPECT_TRUE(accepted) << name << " treatment " << t.procOption << ": " << t.reason;
             }

@@ -1,5 +1,7 @@
 #include "SofaGenerator.h"
 
+#include "dsp/pi.h"
+
 #include <netcdf.h>
 #include <netcdf>
 
@@ -804,8 +806,8 @@ std::vector<double> positionValues(ChoiceSource& c, std::size_t total, bool cart
         double triple[3] = {sph[r][0], sph[r][1], sph[r][2]};
         if (cartesian)
         {
-            const double a = sph[r][0] * 3.141592653589793 / 180.0;
-            const double e = sph[r][1] * 3.141592653589793 / 180.0;
+            const double a = sph[r][0] * kPi / 180.0;
+            const double e = sph[r][1] * kPi / 180.0;
             triple[0] = sph[r][2] * std::cos(e) * std::cos(a);
             triple[1] = sph[r][2] * std::cos(e) * std::sin(a);
             triple[2] = sph[r][2] * std::sin(e);

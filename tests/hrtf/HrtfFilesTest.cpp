@@ -307,12 +307,3 @@ TEST(HrtfFiles, NameTooLongForATemporarySuffixStillWrites)
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string> { name, name + ".txt" }));
     EXPECT_EQ(readFile(dir.file(name)).size(), 28672u);
 }
-
-TEST(FormatString, GrowsToAnyLength)
-{
-    const std::string longText(1000, 'x');
-    EXPECT_EQ(formatString("<%s>", longText.c_str()), "<" + longText + ">");
-    EXPECT_EQ(formatString("Error writing '%s' (wrote %ld, expected %ld)\n", "a", 3L, 7L),
-              "Error writing 'a' (wrote 3, expected 7)\n");
-    EXPECT_EQ(formatString("%%%% displayName: %s", "n"), "%% displayName: n");
-}

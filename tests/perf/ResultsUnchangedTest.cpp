@@ -9,6 +9,7 @@
 
 #include "GeneratedSet.h"
 #include "convert/ConvertSofaFile.h"
+#include "convert/Treatment.h"
 #include "fixtures/CapturingSink.h"
 #include "fixtures/TempDir.h"
 
@@ -35,8 +36,6 @@ namespace
 // of the set's peak value.
 constexpr std::size_t kSubsampleSize = 1024;
 constexpr float kUlpsOfPeak = 4.0f;
-
-const char* const treatmentNames[] = { "none", "crop", "minphase" };
 
 struct SetCase
 {
@@ -128,7 +127,7 @@ std::size_t subsampleStride(std::size_t count)
 
 // The reference text of one conversion. Paths are replaced by {sofa} and {out};
 // header lines lose their CR LF (a line without one is marked).
-std::string describe(const std::string& messages, const std::string& header, const std::string& data, int option)
+std::string describe(const std::string& messages, const std::string& header, const std::string& data, Treatment treatment)
 {
     std::ostringstream out;
     const std::vector<std::string> messageLines = splitLines(messages, "\n");
@@ -141,7 +140,7 @@ std::string describe(const std::string& messages, const std::string& header, con
         out << line << "\n";
 
     char line[128];
-    if (option != 2)
+    if (treatment != Treatment::minimumPhase)
     {
         std::snprintf(line, sizeof line, "data bytes %zu fnv1a64 %016" PRIx64 "\n", data.size(), fnv1a64(data));
         out << line;
@@ -220,20 +219,22 @@ TEST_P(ResultsUnchanged, MessagesHeadersAndDataMatchTheReference)
     }
 
     const char* writeDir = std::getenv("QUILLON_PERF_WRITE_REFERENCE");
-    for (int option = 0; option < 3; ++option)
+    for (const Treatment treatment : kAllTreatments)
     {
-        SCOPED_TRACE(treatmentNames[option]);
-        const std::string outPath = dir.file(set.name + "_" + treatmentNames[option]);
+        const std::string name = treatmentName(treatment);
+        SCOPED_TRACE(name);
+        const std::string outPath = dir.file(set.name + "_" + name);
         fixture::CapturingSink sink;
-        ASSERT_TRUE(convertSofaFile(sink, sofaPath, outPath, option, 20)) << sink.text;
+        ASSERT_TRUE(convertSofaFile(sink, sofaPath, outPath, toProcOption(treatment), kDefaultCropThresholdDb))
+            << sink.text;
         std::string messages = sink.text;
         replaceAll(messages, outPath, "{out}");
         replaceAll(messages, sofaPath, "{sofa}");
         const std::string header = readFile(outPath + ".txt");
         const std::string data = readFile(outPath);
-        const std::string actual = describe(messages, header, data, option);
+        const std::string actual = describe(messages, header, data, treatment);
 
-        const std::string referenceName = set.name + "." + treatmentNames[option] + ".ref";
+        const std::string referenceName = set.name + "." + name + ".ref";
         if (writeDir != nullptr)
         {
             std::ofstream(std::string(writeDir) + "/" + referenceName, std::ios::binary) << actual;
@@ -245,7 +246,7 @@ TEST_P(ResultsUnchanged, MessagesHeadersAndDataMatchTheReference)
         const Reference expected = parse(expectedText);
         const Reference got = parse(actual);
         EXPECT_EQ(got.head, expected.head) << "messages or header differ";
-        if (option != 2)
+        if (treatment != Treatment::minimumPhase)
         {
             EXPECT_EQ(got.dataLine, expected.dataLine) << "data file differs";
             continue;

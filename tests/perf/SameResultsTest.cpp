@@ -3,6 +3,7 @@
 
 #include "convert/ConvertSofaFile.h"
 #include "convert/TargetGrid.h"
+#include "convert/Treatment.h"
 #include "dsp/fft.h"
 #include "dsp/minphase.h"
 #include "fixtures/CapturingSink.h"
@@ -55,8 +56,9 @@ TEST(SameResults, CombinedEstimateGivesTheSeparateCallsResults)
             b[i] = i < 3 ? 0.0f : static_cast<float>(values.next() / (1.0 + static_cast<double>(i)));
 
         std::vector<float> minimumA, minimumB;
-        const float combined = estimateItdAndMinimumPhase(a, b, c.fs, 500.0f, 2000.0f, minimumA, minimumB);
-        const float separate = estimateItd(a, b, c.fs, 500.0f, 2000.0f);
+        const float combined = estimateItdAndMinimumPhase(a, b, c.fs, kItdBandLowHz, kItdBandHighHz, minimumA,
+                                                          minimumB);
+        const float separate = estimateItd(a, b, c.fs, kItdBandLowHz, kItdBandHighHz);
         EXPECT_EQ(std::memcmp(&combined, &separate, sizeof combined), 0) << combined << " vs " << separate;
         EXPECT_TRUE(sameBits(minimumA, minimumPhase(a)));
         EXPECT_TRUE(sameBits(minimumB, minimumPhase(b)));
@@ -165,7 +167,7 @@ TEST(SameResults, UnusableSampleIsFoundAnywhereInTheBlock)
         const std::string path = dir.file("bad.sofa");
         fixture::writeSofa(path, f);
         fixture::CapturingSink sink;
-        EXPECT_FALSE(convertSofaFile(sink, path, dir.file("bad"), 0, 20));
+        EXPECT_FALSE(convertSofaFile(sink, path, dir.file("bad"), toProcOption(Treatment::none), kDefaultCropThresholdDb));
         EXPECT_NE(sink.text.find("invalid values in Data.IR\n"), std::string::npos) << sink.text;
     }
     // The largest float itself is usable.
@@ -175,7 +177,7 @@ TEST(SameResults, UnusableSampleIsFoundAnywhereInTheBlock)
     f.ir.assign(static_cast<std::size_t>(f.M * 2 * f.N), -static_cast<double>(std::numeric_limits<float>::max()));
     fixture::writeSofa(dir.file("edge.sofa"), f);
     fixture::CapturingSink sink;
-    EXPECT_TRUE(convertSofaFile(sink, dir.file("edge.sofa"), dir.file("edge"), 0, 20)) << sink.text;
+    EXPECT_TRUE(convertSofaFile(sink, dir.file("edge.sofa"), dir.file("edge"), toProcOption(Treatment::none), kDefaultCropThresholdDb)) << sink.text;
 }
 
 TEST(SameResults, DataFileWrittenInPiecesKeepsOneKeyStream)

@@ -1,4 +1,4 @@
-#include "batch/MessageText.h"
+#include "batch/messages/MessageText.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "batch/Log.h"
+#include "batch/messages/Log.h"
 
 #include <sys/time.h>
 #include <unistd.h>
