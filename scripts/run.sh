@@ -11,4 +11,4 @@ cmake --build build -j "$(nproc)" >&2
 if [ $# -gt 0 ]; then
   exec build/cli/quillon-convert "$@"
 fi
-exec build/app/Quillon
+exec build/app/quillon
