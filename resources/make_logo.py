@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the Kelvane logo (148 x 78 RGBA PNG) shown in Quillon's window.
+"""Draws the Kelvane logo (148 x 78 RGBA PNG) shown in Quillon's window, and
+the program's square icon (the logo's quill in its frame) in the hicolor sizes.
 
 Plain Python: shapes are sampled 4 x 4 per pixel, the PNG is written with zlib.
 Usage: make_logo.py [output.png]   (default: logo.png beside this script)
+       make_logo.py --icons [dir]  (default: icons/ beside this script,
+                                    one NxN.png per size)
 """
 import math
 import os
@@ -44,10 +47,16 @@ def spine(t):
 
 
 SPINE_POINTS = [spine(i / 200) for i in range(201)]
+# No vane reaches further than 8 * 1.2 from the spine.
+VANE_REACH = 9.7
+SPINE_BOX = (min(x for x, _ in SPINE_POINTS) - VANE_REACH, min(y for _, y in SPINE_POINTS) - VANE_REACH,
+             max(x for x, _ in SPINE_POINTS) + VANE_REACH, max(y for _, y in SPINE_POINTS) + VANE_REACH)
 
 
 def feather_sample(x, y):
     """Colour of the quill at (x, y), or None outside it."""
+    if not (SPINE_BOX[0] <= x <= SPINE_BOX[2] and SPINE_BOX[1] <= y <= SPINE_BOX[3]):
+        return None
     best, best_i = float("inf"), 0
     for i, (sx, sy) in enumerate(SPINE_POINTS):
         d = (x - sx) ** 2 + (y - sy) ** 2
@@ -95,12 +104,21 @@ def wave_sample(x, y):
     return abs(y - centre) <= 1.1
 
 
-def sample(x, y):
-    """Straight RGBA of one sub-sample."""
-    if not inside_rounded_rect(x, y, 0.5, 0.5, WIDTH - 0.5, HEIGHT - 0.5, 10):
+def framed(x, y, width, height, radius, border):
+    """RGBA of the rounded frame at (x, y), or None on the cream inside."""
+    if not inside_rounded_rect(x, y, 0.5, 0.5, width - 0.5, height - 0.5, radius):
         return (0, 0, 0, 0)
-    if not inside_rounded_rect(x, y, 2.5, 2.5, WIDTH - 2.5, HEIGHT - 2.5, 8):
+    if not inside_rounded_rect(x, y, 0.5 + border, 0.5 + border, width - 0.5 - border,
+                               height - 0.5 - border, radius - border):
         return TEAL + (255,)
+    return None
+
+
+def sample(x, y):
+    """Straight RGBA of one sub-sample of the logo."""
+    frame = framed(x, y, WIDTH, HEIGHT, 10, 2)
+    if frame is not None:
+        return frame
     colour = CREAM
     if wave_sample(x, y):
         colour = TEAL_LIGHT
@@ -112,15 +130,36 @@ def sample(x, y):
     return colour + (255,)
 
 
-def render():
+# The icon is drawn on a square of ICON_UNITS logo units, whatever its size in
+# pixels: the quill, a little smaller and centred, in a broader frame that
+# still shows at 16 x 16.
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+ICON_UNITS = 78.0
+ICON_QUILL_SCALE = 0.88
+ICON_QUILL_CENTRE = (34.0, 40.0)
+
+
+def icon_sample(x, y):
+    """Straight RGBA of one sub-sample of the icon, in logo units."""
+    frame = framed(x, y, ICON_UNITS, ICON_UNITS, 16, 5)
+    if frame is not None:
+        return frame
+    qx = ICON_QUILL_CENTRE[0] + (x - ICON_UNITS / 2) / ICON_QUILL_SCALE
+    qy = ICON_QUILL_CENTRE[1] + (y - ICON_UNITS / 2) / ICON_QUILL_SCALE
+    quill = feather_sample(qx, qy)
+    return (quill if quill is not None else CREAM) + (255,)
+
+
+def render(width=WIDTH, height=HEIGHT, shape=sample, units_per_pixel=1.0):
     rows = []
-    for py in range(HEIGHT):
+    for py in range(height):
         row = bytearray()
-        for px in range(WIDTH):
+        for px in range(width):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sy in range(SUBSAMPLES):
                 for sx in range(SUBSAMPLES):
-                    r, g, b, a = sample(px + (sx + 0.5) / SUBSAMPLES, py + (sy + 0.5) / SUBSAMPLES)
+                    r, g, b, a = shape((px + (sx + 0.5) / SUBSAMPLES) * units_per_pixel,
+                                       (py + (sy + 0.5) / SUBSAMPLES) * units_per_pixel)
                     acc[0] += r * a
                     acc[1] += g * a
                     acc[2] += b * a
@@ -142,7 +181,7 @@ def png_chunk(kind, data):
 
 def write_png(path, rows):
     raw = b"".join(b"\x00" + row for row in rows)
-    header = struct.pack(">IIBBBBB", WIDTH, HEIGHT, 8, 6, 0, 0, 0)
+    header = struct.pack(">IIBBBBB", len(rows[0]) // 4, len(rows), 8, 6, 0, 0, 0)
     with open(path, "wb") as out:
         out.write(b"\x89PNG\r\n\x1a\n")
         out.write(png_chunk(b"IHDR", header))
@@ -151,5 +190,12 @@ def write_png(path, rows):
 
 
 if __name__ == "__main__":
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "logo.png")
-    write_png(target, render())
+    here = os.path.dirname(os.path.abspath(__file__))
+    if sys.argv[1:2] == ["--icons"]:
+        folder = sys.argv[2] if len(sys.argv) > 2 else os.path.join(here, "icons")
+        os.makedirs(folder, exist_ok=True)
+        for size in ICON_SIZES:
+            write_png(os.path.join(folder, "%dx%d.png" % (size, size)),
+                      render(size, size, icon_sample, ICON_UNITS / size))
+    else:
+        write_png(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "logo.png"), render())
