@@ -174,61 +174,58 @@ void CheckPositionGroup(const netCDF::NcGroup& root, const PositionGroupRules& r
         Fail(rules.viewMessage, __LINE__);
 }
 
-// Data.SamplingRate and Data.Delay, shared by FIR, FIRE and SOS.
-void CheckSamplingRateAndDelay(const netCDF::NcGroup& root, const Dimensions& d,
-                               const Shape& delayA, const Shape& delayB)
-{
-    const netCDF::NcVar rate = FindVariable(root, "Data.SamplingRate");
-    if (rate.isNull())
-        Fail("missing 'Data.SamplingRate' variable", __LINE__);
-    if (!IsDouble(rate))
-        Fail("invalid 'Data.SamplingRate' variable", __LINE__);
-    if (!HasShape(rate, Shape{1}, Shape{d.M}))
-        Fail("invalid dimensions for 'Data.SamplingRate'", __LINE__);
-    const UnitsType units = KnownUnits(FindVariableAttribute(rate, "Units"));
-    if (units == UnknownUnits)
-        Fail("invalid 'Data.SamplingRate:Units'", __LINE__);
-    if (units != Hertz)
-        Fail("invalid 'Data.SamplingRate:Units'", __LINE__);
-
-    const netCDF::NcVar delay = FindVariable(root, "Data.Delay");
-    if (delay.isNull())
-        Fail("missing 'Data.Delay' variable", __LINE__);
-    if (!IsDouble(delay))
-        Fail("invalid 'Data.Delay' variable", __LINE__);
-    if (!HasShape(delay, delayA, delayB))
-        Fail("invalid dimensions for 'Data.Delay'", __LINE__);
-}
-
-// The impulse-response-like data variable of FIR, FIRE and SOS.
-void CheckResponseVariable(const netCDF::NcGroup& root, const std::string& name, const Shape& shape)
+// A root variable that must exist, hold doubles and have shape a or b; returned.
+netCDF::NcVar CheckDoubleVariable(const netCDF::NcGroup& root, const std::string& name, const Shape& a,
+                                  const Shape& b)
 {
     const netCDF::NcVar var = FindVariable(root, name);
     if (var.isNull())
         Fail("missing '" + name + "' variable", __LINE__);
     if (!IsDouble(var))
         Fail("invalid '" + name + "' variable", __LINE__);
-    if (!HasShape(var, shape))
+    if (!HasShape(var, a, b))
         Fail("invalid dimensions for '" + name + "'", __LINE__);
+    return var;
+}
+
+netCDF::NcVar CheckDoubleVariable(const netCDF::NcGroup& root, const std::string& name, const Shape& shape)
+{
+    return CheckDoubleVariable(root, name, shape, shape);
+}
+
+// The variable's Units attribute must name hertz.
+void CheckHertz(const netCDF::NcVar& var, const std::string& name)
+{
+    if (KnownUnits(FindVariableAttribute(var, "Units")) != Hertz)
+        Fail("invalid '" + name + ":Units'", __LINE__);
+}
+
+// Data.SamplingRate and Data.Delay, shared by FIR, FIRE and SOS.
+void CheckSamplingRateAndDelay(const netCDF::NcGroup& root, const Dimensions& d,
+                               const Shape& delayA, const Shape& delayB)
+{
+    const netCDF::NcVar rate = CheckDoubleVariable(root, "Data.SamplingRate", Shape{1}, Shape{d.M});
+    CheckHertz(rate, "Data.SamplingRate");
+    CheckDoubleVariable(root, "Data.Delay", delayA, delayB);
 }
 
 bool CheckFIR(const netCDF::NcGroup& root, const Dimensions& d)
 {
-    CheckResponseVariable(root, "Data.IR", Shape{d.M, d.R, d.N});
+    CheckDoubleVariable(root, "Data.IR", Shape{d.M, d.R, d.N});
     CheckSamplingRateAndDelay(root, d, Shape{1, d.R}, Shape{d.M, d.R});
     return true;
 }
 
 bool CheckFIRE(const netCDF::NcGroup& root, const Dimensions& d)
 {
-    CheckResponseVariable(root, "Data.IR", Shape{d.M, d.R, d.E, d.N});
+    CheckDoubleVariable(root, "Data.IR", Shape{d.M, d.R, d.E, d.N});
     CheckSamplingRateAndDelay(root, d, Shape{1, d.R, d.E}, Shape{d.M, d.R, d.E});
     return true;
 }
 
 bool CheckSOS(const netCDF::NcGroup& root, const Dimensions& d)
 {
-    CheckResponseVariable(root, "Data.SOS", Shape{d.M, d.R, d.N});
+    CheckDoubleVariable(root, "Data.SOS", Shape{d.M, d.R, d.N});
     CheckSamplingRateAndDelay(root, d, Shape{1, d.R}, Shape{d.M, d.R});
     return true;
 }
@@ -247,18 +244,8 @@ bool CheckTF(const netCDF::NcGroup& root, const Dimensions& d)
     if (!HasShape(imag, dataShape))
         Fail("invalid dimensions for 'Data.Imag'", __LINE__);
 
-    const netCDF::NcVar frequencies = FindVariable(root, "N");
-    if (frequencies.isNull())
-        Fail("missing 'N' variable", __LINE__);
-    if (!IsDouble(frequencies))
-        Fail("invalid 'N' variable", __LINE__);
-    if (!HasShape(frequencies, Shape{d.N}))
-        Fail("invalid dimensions for 'N'", __LINE__);
-    const UnitsType units = KnownUnits(FindVariableAttribute(frequencies, "Units"));
-    if (units == UnknownUnits)
-        Fail("invalid 'N:Units'", __LINE__);
-    if (units != Hertz)
-        Fail("invalid 'N:Units'", __LINE__);
+    const netCDF::NcVar frequencies = CheckDoubleVariable(root, "N", Shape{d.N});
+    CheckHertz(frequencies, "N");
     if (KnownUnits(FindVariableAttribute(frequencies, "LongName")) == UnknownUnits)
         Fail("invalid 'LongName'", __LINE__);
     return true;
