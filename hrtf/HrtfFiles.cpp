@@ -187,38 +187,53 @@ private:
     std::string tempPath;
 };
 
-bool writeDataToTemp(HrtfSet& set, TempFile& temp)
+// The two files of a set, for the messages about them.
+enum class SetFile
+{
+    data,
+    header
+};
+
+std::string cantCreate(SetFile which, const std::string& path)
+{
+    return which == SetFile::data ? formatString("Can't create HRTF data file %s\n", path.c_str())
+                                  : formatString("Can't create header file %s\n", path.c_str());
+}
+
+// The failed write's message, naming errno's reason.
+std::string writeFailure(SetFile which, const std::string& path)
+{
+    return which == SetFile::data ? formatString("Error writing '%s' (%s)\n", path.c_str(), std::strerror(errno))
+                                  : formatString("Error writing header file %s (%s)\n", path.c_str(), std::strerror(errno));
+}
+
+// The file's contents, complete in its temporary file (not yet in place).
+bool writeToTemp(HrtfSet& set, TempFile& temp, SetFile which, const std::string& path)
 {
     if (temp.file() == nullptr)
     {
-        set.errorMsg = formatString("Can't create HRTF data file %s\n", set.path.c_str());
+        set.errorMsg = cantCreate(which, path);
         return false;
     }
-    if (!set.writeDataStream(temp.file(), set.path))
+    const bool streamed = which == SetFile::data ? set.writeDataStream(temp.file(), path)
+                                                 : set.writeHeaderStream(temp.file(), path);
+    if (!streamed)
         return false;
     if (!temp.close())
     {
-        set.errorMsg = formatString("Error writing '%s' (%s)\n", set.path.c_str(), std::strerror(errno));
+        set.errorMsg = writeFailure(which, path);
         return false;
     }
     return true;
 }
 
-bool writeHeaderToTemp(HrtfSet& set, TempFile& temp, const std::string& headerPath)
+// Renames the completed temporary file over path, or reports that it could not.
+bool moveIntoPlace(HrtfSet& set, TempFile& temp, SetFile which, const std::string& path)
 {
-    if (temp.file() == nullptr)
-    {
-        set.errorMsg = formatString("Can't create header file %s\n", headerPath.c_str());
-        return false;
-    }
-    if (!set.writeHeaderStream(temp.file(), headerPath))
-        return false;
-    if (!temp.close())
-    {
-        set.errorMsg = formatString("Error writing header file %s (%s)\n", headerPath.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
+    if (temp.moveTo(path))
+        return true;
+    set.errorMsg = cantCreate(which, path);
+    return false;
 }
 
 // "%f" as the C locale prints it, whatever the process locale is.
@@ -282,7 +297,7 @@ bool HrtfSet::writeDataStream(std::FILE* file, const std::string& shownPath)
     }
     if (std::fflush(file) != 0 || std::ferror(file))
     {
-        errorMsg = formatString("Error writing '%s' (%s)\n", shownPath.c_str(), std::strerror(errno));
+        errorMsg = writeFailure(SetFile::data, shownPath);
         return false;
     }
     return true;
@@ -329,7 +344,7 @@ bool HrtfSet::writeHeaderStream(std::FILE* file, const std::string& shownPath)
     if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0
         || std::ferror(file))
     {
-        errorMsg = formatString("Error writing header file %s (%s)\n", shownPath.c_str(), std::strerror(errno));
+        errorMsg = writeFailure(SetFile::header, shownPath);
         return false;
     }
     return true;
@@ -338,28 +353,15 @@ bool HrtfSet::writeHeaderStream(std::FILE* file, const std::string& shownPath)
 bool HrtfSet::writeData()
 {
     TempFile temp(path);
-    if (!writeDataToTemp(*this, temp))
-        return false;
-    if (!temp.moveTo(path))
-    {
-        errorMsg = formatString("Can't create HRTF data file %s\n", path.c_str());
-        return false;
-    }
-    return true;
+    return writeToTemp(*this, temp, SetFile::data, path) && moveIntoPlace(*this, temp, SetFile::data, path);
 }
 
 bool HrtfSet::writeHeader()
 {
     const std::string headerPath = path + ".txt";
     TempFile temp(headerPath);
-    if (!writeHeaderToTemp(*this, temp, headerPath))
-        return false;
-    if (!temp.moveTo(headerPath))
-    {
-        errorMsg = formatString("Can't create header file %s\n", headerPath.c_str());
-        return false;
-    }
-    return true;
+    return writeToTemp(*this, temp, SetFile::header, headerPath)
+        && moveIntoPlace(*this, temp, SetFile::header, headerPath);
 }
 
 bool HrtfSet::write(const std::string& dataPath)
@@ -370,20 +372,11 @@ bool HrtfSet::write(const std::string& dataPath)
     // Both files complete before either replaces what is on disk; the data
     // file goes into place first, the header after it.
     TempFile dataTemp(path);
-    if (!writeDataToTemp(*this, dataTemp))
+    if (!writeToTemp(*this, dataTemp, SetFile::data, path))
         return false;
     TempFile headerTemp(headerPath);
-    if (!writeHeaderToTemp(*this, headerTemp, headerPath))
+    if (!writeToTemp(*this, headerTemp, SetFile::header, headerPath))
         return false;
-    if (!dataTemp.moveTo(path))
-    {
-        errorMsg = formatString("Can't create HRTF data file %s\n", path.c_str());
-        return false;
-    }
-    if (!headerTemp.moveTo(headerPath))
-    {
-        errorMsg = formatString("Can't create header file %s\n", headerPath.c_str());
-        return false;
-    }
-    return true;
+    return moveIntoPlace(*this, dataTemp, SetFile::data, path)
+        && moveIntoPlace(*this, headerTemp, SetFile::header, headerPath);
 }
