@@ -2,8 +2,9 @@
 
 // The Data.IR block that a file's responses are read into, and its check.
 
+#include "dsp/FreeDeleter.h"
+
 #include <cstddef>
-#include <cstdlib>
 #include <memory>
 
 // count doubles, zero-filled. Throws std::length_error when the size cannot be
@@ -19,12 +20,7 @@ public:
     const double& operator[](std::size_t i) const { return values[i]; }
 
 private:
-    struct FreeBlock
-    {
-        void operator()(void* block) const noexcept { std::free(block); }
-    };
-
-    std::unique_ptr<void, FreeBlock> memory;
+    std::unique_ptr<void, FreeDeleter> memory;
     double* values = nullptr;
     std::size_t count = 0;
 };

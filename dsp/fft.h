@@ -7,9 +7,10 @@
 // Twiddle tables are computed once per size and kept for the program's life.
 // Not thread-safe: the twiddle cache is shared without a lock.
 
+#include "dsp/FreeDeleter.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 // Smallest power of two not below n, doubling from 1 at most 30 times
@@ -39,11 +40,7 @@ const float* fft_twiddles(std::int32_t n);
 // Number of tables in the twiddle cache.
 std::size_t fft_cacheNodeCount();
 
-struct FftFree
-{
-    void operator()(void* block) const noexcept { std::free(block); }
-};
-using FftBlock = std::unique_ptr<float[], FftFree>;
+using FftBlock = std::unique_ptr<float[], FreeDeleter>;
 
 // bytes from the system allocator, or nullptr after logging
 // "can't allocate %zu bytes" (source "fft.c") when logLevel >= 1.
