@@ -16,11 +16,11 @@ target_link_libraries(quillon_juce_core
   PRIVATE juce::juce_core
   INTERFACE pthread dl rt)
 target_compile_definitions(quillon_juce_core PUBLIC ${QUILLON_JUCE_DEFINITIONS})
-target_include_directories(quillon_juce_core INTERFACE
+target_include_directories(quillon_juce_core SYSTEM INTERFACE
   $<TARGET_PROPERTY:juce::juce_core,INTERFACE_INCLUDE_DIRECTORIES>)
 
 add_library(quillon_juce_headers INTERFACE)
-target_include_directories(quillon_juce_headers INTERFACE
+target_include_directories(quillon_juce_headers SYSTEM INTERFACE
   $<TARGET_PROPERTY:juce::juce_core,INTERFACE_INCLUDE_DIRECTORIES>)
 target_compile_definitions(quillon_juce_headers INTERFACE ${QUILLON_JUCE_DEFINITIONS}
   $<TARGET_PROPERTY:juce::juce_core,INTERFACE_COMPILE_DEFINITIONS>)
@@ -40,7 +40,7 @@ if(QUILLON_WITH_APP)
     INTERFACE PkgConfig::QUILLON_JUCE_IMAGE_LIBS pthread dl rt)
   target_compile_definitions(quillon_juce_gui PUBLIC ${QUILLON_JUCE_DEFINITIONS})
   foreach(module ${QUILLON_JUCE_GUI_MODULES})
-    target_include_directories(quillon_juce_gui INTERFACE
+    target_include_directories(quillon_juce_gui SYSTEM INTERFACE
       $<TARGET_PROPERTY:juce::${module},INTERFACE_INCLUDE_DIRECTORIES>)
     target_compile_definitions(quillon_juce_gui INTERFACE
       $<TARGET_PROPERTY:juce::${module},INTERFACE_COMPILE_DEFINITIONS>)
