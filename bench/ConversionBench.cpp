@@ -172,7 +172,7 @@ int main(int argc, char* argv[])
     if (setsDir.empty())
         setsDir = scratch;
 
-    std::vector<perf::GeneratedSet> generated(2);
+    std::vector<sofawrite::GeneratedSet> generated(2);
     generated[0].M = 1550;
     generated[0].N = 256;
     generated[0].samplingRate = 48000.0;
@@ -181,14 +181,14 @@ int main(int argc, char* argv[])
     generated[1].samplingRate = 44100.0;
 
     std::vector<BenchFile> files;
-    for (const perf::GeneratedSet& set : generated)
+    for (const sofawrite::GeneratedSet& set : generated)
     {
-        const std::string name = perf::generatedSetName(set);
+        const std::string name = sofawrite::generatedSetName(set);
         const std::string path = setsDir + "/" + name + ".sofa";
         if (!fileExists(path))
         {
             std::fprintf(stderr, "writing %s\n", path.c_str());
-            perf::writeGeneratedSet(path, set);
+            sofawrite::writeGeneratedSet(path, set);
         }
         files.push_back({ name, path });
     }

@@ -1,25 +1,36 @@
 #!/usr/bin/env bash
-# Whole quillon-convert runs (process start included) against quillon-bare-read,
-# which only opens the same file and reads Data.IR through the netCDF C library.
-# Each command runs RUNS times, interleaved, after one unmeasured warm-up run;
-# the medians and their ratios are printed, wall clock and CPU time (user +
-# system; steadier on a busy machine), against the plain bare read and against
-# one whose buffer lies on huge pages like the converter's Data.IR block.
+# Whole quillon-convert runs (process start included) against whole runs of
+# quillon-bare-read, which only opens the same file and reads Data.IR through
+# the netCDF C library. Per case: one unmeasured warm-up run of each command,
+# then RUNS rounds, each running every command once in turn (interleaved, so
+# that a change of machine load falls on all alike). Printed per command: the
+# median, min and max wall time; the ratio is of the medians.
 #
-#   bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 7)
-#   QUILLON_CONVERT=/path/to/quillon-convert bench/run.sh ...   times another build's converter
+#   bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 11; at least 7)
+#   QUILLON_CONVERT=/path/to/quillon-convert   times another converter instead
+#   QUILLON_BEFORE=/path/to/quillon-convert    also times this one (e.g. an older
+#                                              build), interleaved with the others
 #
-# Goals: minimum phase on 1550 x 256 at most 2.0 x the bare read, treatment none
-# on the same file at most 1.5 x, the dense set (40000 x 256, default treatment,
-# which is minimum phase) at most 3 x. The real sets in ../shared/sofa follow.
+# The generated sets are written on first use into BUILD_DIR/bench-sets, stored
+# as SOFA writers store theirs (chunked, shuffle, deflate level 1), and one of
+# them also uncompressed for comparison. The real sets in ../shared/sofa
+# follow when present.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+if [ ! -d "${1:-$top/build}" ]; then
+    cmake -S "$top" -B "${1:-$top/build}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
+fi
 build=$(cd "${1:-$top/build}" && pwd)
-runs=${2:-7}
+runs=${2:-11}
+if [ "$runs" -lt 7 ]; then
+    echo "bench/run.sh: at least 7 runs" >&2
+    exit 2
+fi
 shared="$top/../shared/sofa"
 
 cmake --build "$build" --target quillon-convert quillon-bare-read quillon-bench-set >&2
 convert=${QUILLON_CONVERT:-$build/cli/quillon-convert}
+before=${QUILLON_BEFORE:-}
 bare="$build/bench/quillon-bare-read"
 makeSet="$build/bench/quillon-bench-set"
 
@@ -28,69 +39,75 @@ mkdir -p "$sets"
 out=$(mktemp -d /tmp/quillon-run-XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
-# generated NAME M N RATE LOWEST HIGHEST: path of the set, written on first use.
+# generated NAME [--uncompressed] M N RATE LOWEST HIGHEST: path of the set,
+# written on first use.
 generated() {
-  local path="$sets/$1.sofa"
-  if [ ! -f "$path" ]; then
-    echo "writing $path" >&2
-    "$makeSet" "$path.part" "$2" "$3" "$4" "$5" "$6"
-    mv "$path.part" "$path"
-  fi
-  echo "$path"
+    local path="$sets/$1.sofa"
+    shift
+    if [ ! -f "$path" ]; then
+        echo "writing $path" >&2
+        "$makeSet" "${@:1:$#-5}" "$path.part" "${@: -5}"
+        mv "$path.part" "$path"
+    fi
+    echo "$path"
 }
 
-# timed COMMAND...: "wall_ms cpu_ms" of one run (cpu = user + system)
-timed() {
-  local TIMEFORMAT='%3R %3U %3S'
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.1f %.1f\n", $1 * 1000, ($2 + $3) * 1000 }'
+# wall COMMAND...: wall time of one run in ms
+wall() {
+    local TIMEFORMAT='%3R'
+    { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.1f\n", $1 * 1000 }'
 }
 
-# median of the numbers on standard input
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# stats: "median min max" of the numbers on standard input
+stats() {
+    sort -n | awk '{ v[NR] = $1 } END {
+        m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        printf "%.1f %.1f %.1f\n", m, v[1], v[NR] }'
+}
 
-# column N of the runs on standard input, median
-column() { cut -d' ' -f"$1" | median; }
+echo "$(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg); $runs interleaved runs per command after a warm-up"
+printf '%-34s %-24s %-24s %-7s' "case" "bare read ms med (min-max)" "convert ms med (min-max)" "ratio"
+[ -n "$before" ] && printf ' %-24s %-7s' "before ms med (min-max)" "ratio"
+printf ' goal\n'
 
-# report LABEL GOAL FILE [CONVERT_OPTIONS...]: medians of the bare read (plain,
-# and with its buffer on huge pages as the converter's block is) and of the
-# conversion, wall clock and CPU time, and the ratios. The goal is judged on
-# wall clock against the plain bare read; the ratio against the huge-page read
-# shows what is left once page faults weigh alike.
+# report LABEL GOAL FILE [CONVERT_OPTIONS...]
 report() {
-  local label=$1 goal=$2 file=$3
-  shift 3
-  local bareRuns="" hugeRuns="" convertRuns="" i
-  "$bare" "$file"
-  "$bare" --huge-pages "$file"
-  "$convert" "$@" "$file" "$out" >/dev/null
-  for ((i = 0; i < runs; i++)); do
-    bareRuns+="$(timed "$bare" "$file")"$'\n'
-    hugeRuns+="$(timed "$bare" --huge-pages "$file")"$'\n'
-    convertRuns+="$(timed "$convert" "$@" "$file" "$out")"$'\n'
-  done
-  awk -v label="$label" -v goal="$goal" \
-      -v bw="$(printf '%s' "$bareRuns" | column 1)" -v bc="$(printf '%s' "$bareRuns" | column 2)" \
-      -v hw="$(printf '%s' "$hugeRuns" | column 1)" -v hc="$(printf '%s' "$hugeRuns" | column 2)" \
-      -v cw="$(printf '%s' "$convertRuns" | column 1)" -v cc="$(printf '%s' "$convertRuns" | column 2)" 'BEGIN {
-    ratio = cw / bw
-    verdict = goal == "-" ? "" : sprintf("  goal <= %.1f: %s", goal, ratio <= goal ? "met" : "MISSED")
-    printf "%-40s convert %7.1f ms  bare read %7.1f ms  ratio %5.2f%s\n", label, cw, bw, ratio, verdict
-    printf "%-40s   cpu %7.1f ms       cpu %7.1f ms  ratio %5.2f   | bare read on huge pages %7.1f ms (cpu %7.1f): ratio %5.2f (cpu %5.2f)\n", \
-           "", cc, bc, (bc > 0 ? cc / bc : 0), hw, hc, cw / hw, (hc > 0 ? cc / hc : 0)
-  }'
+    local label=$1 goal=$2 file=$3
+    shift 3
+    local bareRuns="" convertRuns="" beforeRuns="" i
+    "$bare" "$file"
+    "$convert" "$@" "$file" "$out" >/dev/null
+    [ -n "$before" ] && "$before" "$@" "$file" "$out" >/dev/null
+    for ((i = 0; i < runs; i++)); do
+        bareRuns+="$(wall "$bare" "$file")"$'\n'
+        convertRuns+="$(wall "$convert" "$@" "$file" "$out")"$'\n'
+        [ -n "$before" ] && beforeRuns+="$(wall "$before" "$@" "$file" "$out")"$'\n'
+    done
+    awk -v label="$label" -v goal="$goal" -v b="$(printf '%s' "$bareRuns" | stats)" \
+        -v c="$(printf '%s' "$convertRuns" | stats)" \
+        -v p="$( [ -n "$before" ] && printf '%s' "$beforeRuns" | stats)" 'BEGIN {
+        split(b, bs, " "); split(c, cs, " ")
+        printf "%-34s %7.1f (%6.1f-%7.1f)  %7.1f (%6.1f-%7.1f)  %5.2f ", label, bs[1], bs[2], bs[3], cs[1], cs[2], cs[3], cs[1] / bs[1]
+        if (p != "") { split(p, ps, " "); printf "  %7.1f (%6.1f-%7.1f)  %5.2f ", ps[1], ps[2], ps[3], ps[1] / bs[1] }
+        if (goal != "-") printf "  <= %.1f %s", goal, cs[1] / bs[1] <= goal ? "met" : "MISSED"
+        printf "\n"
+    }'
 }
 
 main=$(generated gen_1550x256_48000_-30_80 1550 256 48000 -30 80)
+plain=$(generated gen_1550x256_48000_-30_80.uncompressed --uncompressed 1550 256 48000 -30 80)
 dense=$(generated gen_40000x256_48000_-90_90 40000 256 48000 -90 90)
 
-echo "quillon-convert against quillon-bare-read: medians of $runs runs each, process start included"
-report "minphase 1550 x 256 (-30..80, 48 kHz)" 2.0 "$main" --treatment minphase
-report "none     1550 x 256 (-30..80, 48 kHz)" 1.5 "$main" --treatment none
-report "default  40000 x 256 (dense, minphase)" 3.0 "$dense"
-report "none     40000 x 256 (dense)" - "$dense" --treatment none
+report "minphase 1550 x 256" 1.5 "$main" --treatment minphase
+report "none     1550 x 256" 1.2 "$main" --treatment none
+report "minphase 40000 x 256" 1.5 "$dense" --treatment minphase
+report "none     40000 x 256" - "$dense" --treatment none
+report "minphase 1550 x 256 uncompressed" - "$plain" --treatment minphase
+report "none     1550 x 256 uncompressed" - "$plain" --treatment none
 for real in "$shared"/*.sofa; do
-  [ -f "$real" ] || continue
-  for treatment in none crop minphase; do
-    report "$(printf '%-8s %s' "$treatment" "$(basename "$real" .sofa)")" - "$real" --treatment "$treatment"
-  done
+    [ -f "$real" ] || continue
+    for treatment in none crop minphase; do
+        report "$(printf '%-8s %s' "$treatment" "$(basename "$real" .sofa | cut -c1-25)")" - "$real" --treatment "$treatment"
+    done
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

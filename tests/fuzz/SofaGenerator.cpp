@@ -1,5 +1,6 @@
 #include "SofaGenerator.h"
 
+#include "SofaWriter.h"
 #include "dsp/pi.h"
 
 #include <netcdf.h>
@@ -86,14 +87,7 @@ const double kSpecialValues[] = {
     2147483647.0, 2147483648.0, 4294967296.0, 1e10, 1e20,
 };
 
-struct Att
-{
-    std::string name;
-    nc_type type = NC_CHAR;
-    std::string text;                  // NC_CHAR
-    std::vector<std::string> strings;  // NC_STRING
-    std::vector<double> numbers;       // numeric types
-};
+using Att = sofawrite::Attribute;
 
 struct Dim
 {
@@ -131,14 +125,6 @@ struct Layout
     bool subgroup = false;
     std::string description;
 };
-
-Att text(const std::string& name, const std::string& value)
-{
-    Att att;
-    att.name = name;
-    att.text = value;
-    return att;
-}
 
 Att* findAtt(std::vector<Att>& atts, const std::string& name)
 {
@@ -317,7 +303,7 @@ Var positionVar(const std::string& name, std::vector<std::string> dims, const st
     Var var;
     var.name = name;
     var.dims = std::move(dims);
-    var.atts = {text("Type", type), text("Units", units)};
+    var.atts = {sofawrite::textAttribute("Type", type), sofawrite::textAttribute("Units", units)};
     return var;
 }
 
@@ -348,7 +334,7 @@ void setDataType(Layout& layout, const std::string& dataType)
         frequencies.name = "N";
         frequencies.dims = {"N"};
         frequencies.fill = Fill::Frequencies;
-        frequencies.atts = {text("Units", "hertz"), text("LongName", "hertz")};
+        frequencies.atts = {sofawrite::textAttribute("Units", "hertz"), sofawrite::textAttribute("LongName", "hertz")};
         layout.vars.push_back(frequencies);
         return;
     }
@@ -411,10 +397,10 @@ Layout plainLayout(ChoiceSource& c)
         std::swap(layout.dims[0], layout.dims[5]);
 
     for (const char* name : kRequiredGlobals)
-        layout.globals.push_back(text(name, expectedGlobal(name)));
+        layout.globals.push_back(sofawrite::textAttribute(name, expectedGlobal(name)));
     if (c.percent(20))
         for (const char* name : {"Comment", "History", "References", "Origin", "RoomShortName", "SourceShortName"})
-            layout.globals.push_back(text(name, "generated"));
+            layout.globals.push_back(sofawrite::textAttribute(name, "generated"));
 
     layout.vars.push_back(positionVar("ListenerPosition", {"I", "C"}, "cartesian", "metre"));
     Var up;
@@ -437,7 +423,7 @@ Layout plainLayout(ChoiceSource& c)
     rate.name = "Data.SamplingRate";
     rate.dims = {"I"};
     rate.fill = Fill::Rates;
-    rate.atts = {text("Units", "hertz")};
+    rate.atts = {sofawrite::textAttribute("Units", "hertz")};
     layout.vars.push_back(rate);
 
     const std::size_t dataChoice = c.below(20);
@@ -521,7 +507,7 @@ void mutate(ChoiceSource& c, Layout& layout)
         Att* att = findAtt(var->atts, name);
         if (att == nullptr)
         {
-            var->atts.push_back(text(name, ""));
+            var->atts.push_back(sofawrite::textAttribute(name, ""));
             att = &var->atts.back();
         }
         switch (c.below(4))
@@ -687,8 +673,8 @@ void mutate(ChoiceSource& c, Layout& layout)
             return;
         const bool cartesian = c.percent(50);
         note(layout, cartesian ? "source:cartesian" : "source:spherical");
-        source->atts = {text("Type", cartesian ? "cartesian" : "spherical"),
-                        text("Units", cartesian ? pick(c, kMetreUnits) : pick(c, sphericalUnits()))};
+        source->atts = {sofawrite::textAttribute("Type", cartesian ? "cartesian" : "spherical"),
+                        sofawrite::textAttribute("Units", cartesian ? pick(c, kMetreUnits) : pick(c, sphericalUnits()))};
         if (c.percent(15))  // Type and Units exchanged
             std::swap(source->atts[0].text, source->atts[1].text);
         return;
@@ -697,7 +683,7 @@ void mutate(ChoiceSource& c, Layout& layout)
     {
         note(layout, "extra");
         layout.dims.push_back({"S", 1 + c.below(70), false});
-        layout.globals.push_back(text("ListenerDescription", nearMiss(c, "a head")));
+        layout.globals.push_back(sofawrite::textAttribute("ListenerDescription", nearMiss(c, "a head")));
         Var extra;
         extra.name = pick(c, {std::string("Data.Extra"), std::string("SourcePosition "), std::string("data.IR"),
                               std::string("Data_IR")});
@@ -855,22 +841,33 @@ void putAttribute(const Target& target, const Att& att)
 {
     try
     {
-        if (att.type == NC_CHAR)
-            target.putAtt(att.name, att.text);
-        else if (att.type == NC_STRING)
-        {
-            std::vector<const char*> pointers;
-            for (const std::string& s : att.strings)
-                pointers.push_back(s.c_str());
-            target.putAtt(att.name, pointers.size(), pointers.data());
-        }
-        else
-            target.putAtt(att.name, netCDF::NcType(att.type), att.numbers.size(), att.numbers.data());
+        sofawrite::putAttribute(target, att);
     }
     catch (const netCDF::exceptions::NcException&)
     {
         // left out (e.g. NC_STRING in a classic file, a number out of its type's range)
     }
+}
+
+// The storage choice of a variable (Var::storage).
+sofawrite::Storage storageOf(const Var& var)
+{
+    sofawrite::Storage storage;
+    switch (var.storage)
+    {
+    case 1: storage.layout = sofawrite::Storage::Layout::Contiguous; break;
+    case 2:
+        storage.layout = sofawrite::Storage::Layout::Chunked;
+        storage.chunks.assign(var.dims.size(), 1);
+        break;
+    case 3:
+        storage.shuffle = true;
+        storage.deflateLevel = 9;
+        break;
+    case 4: storage.nanFill = true; break;
+    default: break;
+    }
+    return storage;
 }
 
 void putValues(ChoiceSource& c, const netCDF::NcVar& ncVar, const Var& var, const std::vector<std::size_t>& count,
@@ -918,7 +915,7 @@ void putValues(ChoiceSource& c, const netCDF::NcVar& ncVar, const Var& var, cons
     else
     {
         // Out-of-range conversions (NC_ERANGE) are part of the game.
-        nc_put_vara_double(group, id, startp, countp, values.data());
+        sofawrite::putValues(ncVar, count, values.data());
     }
 }
 
@@ -973,27 +970,14 @@ void writeLayout(ChoiceSource& c, const Layout& layout, const std::string& path,
             continue;
         try
         {
-            const netCDF::NcVar ncVar = file.addVar(var.name, netCDF::NcType(var.type), ncDims);
+            const bool nc4 = layout.format == netCDF::NcFile::nc4 || layout.format == netCDF::NcFile::nc4classic;
+            const netCDF::NcVar ncVar = sofawrite::addVariable(file, var.name, var.type, ncDims,
+                                                               nc4 ? storageOf(var) : sofawrite::Storage());
             for (const Att& att : var.atts)
                 putAttribute(ncVar, att);
             result.declaredValues = total > std::numeric_limits<std::size_t>::max() - result.declaredValues
                                         ? std::numeric_limits<std::size_t>::max()
                                         : result.declaredValues + total;
-            const bool nc4 = layout.format == netCDF::NcFile::nc4 || layout.format == netCDF::NcFile::nc4classic;
-            if (nc4 && var.storage != 0 && !ncDims.empty())
-            {
-                std::vector<std::size_t> chunks(count.size(), 1);
-                switch (var.storage)
-                {
-                case 1: ncVar.setChunking(netCDF::NcVar::nc_CONTIGUOUS, chunks); break;
-                case 2: ncVar.setChunking(netCDF::NcVar::nc_CHUNKED, chunks); break;
-                case 3: ncVar.setCompression(true, true, 9); break;
-                default:
-                    if (var.type == NC_DOUBLE)
-                        ncVar.setFill(true, kNaN);
-                    break;
-                }
-            }
             if (var.write && total > 0 && total <= kMaxValuesWritten)
                 putValues(c, ncVar, var, count, total);
         }

@@ -41,7 +41,7 @@ struct SetCase
 {
     std::string name;
     bool real = false;            // a measured set from the shared directory
-    perf::GeneratedSet generated; // otherwise this one
+    sofawrite::GeneratedSet generated; // otherwise this one
 };
 
 void PrintTo(const SetCase& set, std::ostream* out)
@@ -56,15 +56,15 @@ std::vector<SetCase> setCases()
         cases.push_back({ real, true, {} });
     // The benchmark's main set, a length that is no power of two, and the
     // shortest responses (transform sizes at and below the smallest of 4).
-    const perf::GeneratedSet generated[] = {
+    const sofawrite::GeneratedSet generated[] = {
         { 1550, 256, 48000.0, -30.0, 80.0, 1 },
         { 300, 200, 44100.0, -45.0, 90.0, 2 },
         { 120, 3, 48000.0, -20.0, 20.0, 3 },
         { 90, 2, 44100.0, -90.0, 90.0, 4 },
         { 60, 1, 22050.0, 0.0, 45.0, 5 },
     };
-    for (const perf::GeneratedSet& set : generated)
-        cases.push_back({ perf::generatedSetName(set), false, set });
+    for (const sofawrite::GeneratedSet& set : generated)
+        cases.push_back({ sofawrite::generatedSetName(set), false, set });
     return cases;
 }
 
@@ -215,7 +215,7 @@ TEST_P(ResultsUnchanged, MessagesHeadersAndDataMatchTheReference)
     else
     {
         sofaPath = dir.file(set.name + ".sofa");
-        perf::writeGeneratedSet(sofaPath, set.generated);
+        sofawrite::writeGeneratedSet(sofaPath, set.generated);
     }
 
     const char* writeDir = std::getenv("QUILLON_PERF_WRITE_REFERENCE");

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace perf
+namespace sofawrite
 {
 
 struct GeneratedSet
@@ -20,6 +20,7 @@ struct GeneratedSet
     double lowestElevation = -40.0;  // the first and the last measurement lie exactly on these
     double highestElevation = 90.0;
     std::uint64_t seed = 1;
+    bool compressed = true;  // as SOFA writers store it (see compressedStorage); false: default storage
 };
 
 // Writes the set as a SimpleFreeFieldHRIR file (replacing any); throws
@@ -29,4 +30,4 @@ void writeGeneratedSet(const std::string& path, const GeneratedSet& set);
 // Short stable name such as "gen_1550x256_48000_-40_90".
 std::string generatedSetName(const GeneratedSet& set);
 
-} // namespace perf
+} // namespace sofawrite

@@ -1,12 +1,13 @@
 #include "GeneratedSet.h"
 
-#include "fixtures/SofaFixture.h"
+#include "SofaWriter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
-namespace perf
+namespace sofawrite
 {
 
 namespace
@@ -48,19 +49,19 @@ std::string generatedSetName(const GeneratedSet& set)
 
 void writeGeneratedSet(const std::string& path, const GeneratedSet& set)
 {
-    fixture::SofaFixture f;
-    f.M = set.M;
-    f.N = set.N;
-    f.samplingRate = set.samplingRate;
-    f.setText("Title", generatedSetName(set));
+    SetContent content;
+    content.M = set.M;
+    content.N = set.N;
+    content.samplingRates = {set.samplingRate};
+    content.title = generatedSetName(set);
     const auto M = static_cast<std::size_t>(set.M);
     const auto N = static_cast<std::size_t>(set.N);
-    f.maxValuesWritten = std::max(f.maxValuesWritten, M * 3 + M * 2 * N);
 
     // Equal-area spiral: sin(elevation) steps evenly from the lowest to the highest elevation.
     const double zLow = std::sin(radians(set.lowestElevation));
     const double zHigh = std::sin(radians(set.highestElevation));
-    f.sourcePositions.resize(M);
+    std::vector<double>& rows = content.sourceRows;
+    rows.resize(M * 3);
     for (std::size_t m = 0; m < M; ++m)
     {
         double elevation = set.lowestElevation;
@@ -71,19 +72,20 @@ void writeGeneratedSet(const std::string& path, const GeneratedSet& set)
             const double z = zLow + (zHigh - zLow) * static_cast<double>(m) / static_cast<double>(M - 1);
             elevation = std::asin(z) * 180.0 / kPi;
         }
-        const double azimuth = std::fmod(static_cast<double>(m) * kGoldenAngle, 360.0);
-        f.sourcePositions[m] = { azimuth, elevation, 1.2 };
+        rows[m * 3] = std::fmod(static_cast<double>(m) * kGoldenAngle, 360.0);
+        rows[m * 3 + 1] = elevation;
+        rows[m * 3 + 2] = 1.2;
     }
 
     // Left ear on +y (azimuth 90): it hears a source on the left earlier.
     const double base = static_cast<double>(N) / 16.0;
     const double spread = static_cast<double>(N) / 16.0;
     const double decay = std::exp(-6.0 / (static_cast<double>(N) / 4.0));
-    f.ir.assign(M * 2 * N, 0.0);
+    content.responses.assign(M * 2 * N, 0.0);
     for (std::size_t m = 0; m < M; ++m)
     {
-        const double azimuth = radians(f.sourcePositions[m][0]);
-        const double elevation = radians(f.sourcePositions[m][1]);
+        const double azimuth = radians(rows[m * 3]);
+        const double elevation = radians(rows[m * 3 + 1]);
         const double lateral = std::cos(elevation) * std::sin(azimuth);
         for (std::size_t r = 0; r < 2; ++r)
         {
@@ -91,7 +93,7 @@ void writeGeneratedSet(const std::string& path, const GeneratedSet& set)
             const double side = r == 0 ? -lateral : lateral;
             const auto onset = static_cast<std::size_t>(std::lround(base + spread * (1.0 + side)));
             const double gain = 0.5 + 0.25 * (1.0 - side);
-            double* response = &f.ir[(m * 2 + r) * N];
+            double* response = &content.responses[(m * 2 + r) * N];
             double envelope = gain;
             for (std::size_t n = 0; n < N; ++n)
             {
@@ -107,7 +109,13 @@ void writeGeneratedSet(const std::string& path, const GeneratedSet& set)
             }
         }
     }
-    fixture::writeSofa(path, f);
+
+    Layout layout = simpleFreeFieldLayout(content);
+    layout.maxValuesWritten = std::max(layout.maxValuesWritten, M * 3 + M * 2 * N);
+    if (set.compressed)
+        for (Variable& var : layout.variables)
+            var.storage = compressedStorage();
+    writeLayout(path, layout);
 }
 
-} // namespace perf
+} // namespace sofawrite
