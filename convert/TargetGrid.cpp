@@ -1,7 +1,9 @@
 #include "convert/TargetGrid.h"
 
+#include "convert/SharedWork.h"
 #include "dsp/pi.h"
 
+#include <algorithm>
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -203,29 +205,39 @@ bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Posit
     map.targets.reserve(numTargets);
     map.measurement.reserve(numTargets);
 
+    // The searches are pure and independent: rings are shared with a second
+    // core when there is enough to search; the report then runs in target order.
     const MeasuredColumns columns(measured);
+    std::vector<std::size_t> ringStart(grid.elevs.size() + 1, 0);
+    for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
+        ringStart[ring + 1] = ringStart[ring] + static_cast<std::size_t>(grid.numAz[ring]);
+    std::vector<Nearest> nearest(numTargets);
+    const auto searchRing = [&](std::size_t ring) {
+        const auto el = static_cast<float>(grid.elevs[ring]);
+        const std::int32_t count = grid.numAz[ring];
+        for (std::int32_t a = 0; a < count; ++a)
+            nearest[ringStart[ring] + static_cast<std::size_t>(a)] =
+                nearestMeasurement(unitVector(el, targetAzimuth(a, count), 1.0), columns);
+        return true;
+    };
+    constexpr std::size_t kWorthASecondCore = std::size_t(1) << 18;  // distances computed
+    const bool share = numTargets > kWorthASecondCore / std::max<std::size_t>(measured.size(), 1);
+    if (shareWork(grid.elevs.size(), share, searchRing, shouldStop).stopped)
+        return false;
+
     float largestError = 0.0f;
     std::int32_t largestIndex = 0;
     float errorSum = 0.0f;
-
     for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
     {
-        if (shouldStop && shouldStop())
-            return false;
         const auto el = static_cast<float>(grid.elevs[ring]);
         const std::int32_t count = grid.numAz[ring];
         for (std::int32_t a = 0; a < count; ++a)
         {
-            const float az = targetAzimuth(a, count);
-            const UnitVector t = unitVector(el, az, 1.0);
-
-            const Nearest nearest = nearestMeasurement(t, columns);
-            const double best = nearest.distance;
-            const std::int32_t bestIndex = nearest.index;
-
             const auto k = static_cast<std::int32_t>(map.measurement.size());
-            map.targets.push_back(Position { el, az, 1.0 });
-            map.measurement.push_back(bestIndex);
+            const double best = nearest[static_cast<std::size_t>(k)].distance;
+            map.targets.push_back(Position { el, targetAzimuth(a, count), 1.0 });
+            map.measurement.push_back(nearest[static_cast<std::size_t>(k)].index);
             if (best > largestError)
             {
                 largestError = static_cast<float>(best);
