@@ -26,7 +26,8 @@ if [ "$runs" -lt 7 ]; then
     echo "bench/run.sh: at least 7 runs" >&2
     exit 2
 fi
-shared="$top/../shared/sofa"
+shared=$(sed -n "s/^QUILLON_SHARED_SOFA_DIR:PATH=//p" "$build/CMakeCache.txt" 2>/dev/null)
+shared=${shared:-$top/../shared/sofa}
 
 cmake --build "$build" --target quillon-convert quillon-bare-read quillon-bench-set >&2
 convert=${QUILLON_CONVERT:-$build/cli/quillon-convert}

@@ -77,7 +77,9 @@ TEST(SharedWork, AStopTakesNoFurtherItem)
         EXPECT_TRUE(result.stopped);
         EXPECT_EQ(result.failed, 100u);
         if (!helper)
+        {
             EXPECT_EQ(ran.load(), 2);  // the helper may have taken more meanwhile
+        }
     }
 }
 
