@@ -10,6 +10,7 @@
 #include <forward_list>
 #include <new>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__) && !defined(QUILLON_FFT_SCALAR)
 #include <emmintrin.h>
@@ -24,6 +25,9 @@ struct TwiddleNode
 {
     std::int32_t size = 0;
     FftBlock table;
+    // The exchanges of the bit-reversal permutation of size/2 complex values,
+    // as (i, j) pairs in the order the permutation loop meets them.
+    std::vector<std::uint32_t> exchanges;
 };
 
 std::forward_list<TwiddleNode>& twiddleCache()
@@ -170,21 +174,18 @@ void fft_complex(float* z, std::int32_t m, const float* table)
     }
 }
 
-void fft_bitrev(float* z, std::int32_t m)
+// j = 0; for i = 0 .. m-2: exchange z[i] and z[j] when i < j, then step j
+// to the bit reverse of i + 1. The exchanges depend on m only.
+std::vector<std::uint32_t> bitReversalExchanges(std::int32_t m)
 {
+    std::vector<std::uint32_t> exchanges;
     std::int32_t j = 0;
     for (std::int32_t i = 0; i < m - 1; ++i)
     {
         if (i < j)
         {
-            // One complex value (two floats) moved as one 8-byte word.
-            float* a = z + 2 * static_cast<std::size_t>(i);
-            float* b = z + 2 * static_cast<std::size_t>(j);
-            std::uint64_t wordA, wordB;
-            std::memcpy(&wordA, a, sizeof wordA);
-            std::memcpy(&wordB, b, sizeof wordB);
-            std::memcpy(a, &wordB, sizeof wordB);
-            std::memcpy(b, &wordA, sizeof wordA);
+            exchanges.push_back(static_cast<std::uint32_t>(i));
+            exchanges.push_back(static_cast<std::uint32_t>(j));
         }
         std::int32_t k = m / 2;
         while (k <= j)
@@ -193,6 +194,22 @@ void fft_bitrev(float* z, std::int32_t m)
             k /= 2;
         }
         j += k;
+    }
+    return exchanges;
+}
+
+void fft_bitrev(float* z, const std::vector<std::uint32_t>& exchanges)
+{
+    for (std::size_t e = 0; e < exchanges.size(); e += 2)
+    {
+        // One complex value (two floats) moved as one 8-byte word.
+        float* a = z + 2 * static_cast<std::size_t>(exchanges[e]);
+        float* b = z + 2 * static_cast<std::size_t>(exchanges[e + 1]);
+        std::uint64_t wordA, wordB;
+        std::memcpy(&wordA, a, sizeof wordA);
+        std::memcpy(&wordB, b, sizeof wordB);
+        std::memcpy(a, &wordB, sizeof wordB);
+        std::memcpy(b, &wordA, sizeof wordA);
     }
 }
 
@@ -288,21 +305,23 @@ void fft_split(float* z, std::int32_t n, int direction, const float* table)
 
 // Forward real transform: the first n floats of z (n complex values of room)
 // are the samples; afterwards z holds X[0] .. X[n-1].
-void fft_real_full(float* z, std::int32_t n, const float* table)
+void fft_real_full(float* z, std::int32_t n, const TwiddleNode& node)
 {
     if (n < 4)
         return;
+    const float* table = node.table.get();
     fft_complex(z, n / 2, table);
-    fft_bitrev(z, n / 2);
+    fft_bitrev(z, node.exchanges);
     fft_split(z, n, 1, table);
 }
 
 // Inverse real transform from X[0] .. X[n/2]; afterwards the first n floats of
 // z are the samples.
-void fft_real_inverse_full(float* z, std::int32_t n, const float* table)
+void fft_real_inverse_full(float* z, std::int32_t n, const TwiddleNode& node)
 {
     if (n < 4)
         return;
+    const float* table = node.table.get();
     fft_split(z, n, -1, table);
     const float scale = 2.0f / static_cast<float>(n);
     for (std::size_t k = 0; k <= static_cast<std::size_t>(n) / 2; ++k)
@@ -311,7 +330,7 @@ void fft_real_inverse_full(float* z, std::int32_t n, const float* table)
         z[2 * k + 1] = -z[2 * k + 1] * scale;
     }
     fft_complex(z, n / 2, table);
-    fft_bitrev(z, n / 2);
+    fft_bitrev(z, node.exchanges);
     for (std::size_t k = 0; k < static_cast<std::size_t>(n) / 2; ++k)
         z[2 * k + 1] = -z[2 * k + 1];
 }
@@ -355,7 +374,47 @@ private:
     float* block = nullptr;
 };
 
-// Runs transform(z, n, count, table) with the twiddle table of the plan's size
+// The cache node of size n, made on first use; nullptr when n < 1 or memory
+// ran out (reported).
+const TwiddleNode* twiddleNode(std::int32_t n)
+{
+    if (n < 1)
+        return nullptr;
+    auto& cache = twiddleCache();
+    for (const TwiddleNode& node : cache)
+    {
+        if (node.size == n)
+        {
+            if (node.table)
+                return &node;
+            break;
+        }
+    }
+
+    const std::size_t count = static_cast<std::size_t>(n);
+    FftBlock table = fft_alloc(2 * count * sizeof(float));
+    if (!table)
+        return nullptr;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        const double angle = 2.0 * kPi * static_cast<double>(i) / static_cast<double>(n);
+        table[2 * i] = static_cast<float>(std::cos(angle));
+        table[2 * i + 1] = static_cast<float>(-std::sin(angle));
+    }
+
+    try
+    {
+        cache.push_front(TwiddleNode { n, std::move(table), bitReversalExchanges(n / 2) });
+    }
+    catch (const std::bad_alloc&)
+    {
+        reportAllocationFailure(sizeof(TwiddleNode));
+        return nullptr;
+    }
+    return &cache.front();
+}
+
+// Runs transform(z, n, count, node) with the cache node of the plan's size
 // and a scratch block z of 2n floats; does nothing when the size is out of
 // range, x is missing or memory ran out.
 template <typename Transform>
@@ -364,14 +423,14 @@ void withTransformScratch(const fft_plan& plan, float* x, Transform transform)
     const std::int32_t n = plan.n;
     if (!isTransformSize(n) || x == nullptr)
         return;
-    const float* table = fft_twiddles(n);
-    if (!table)
+    const TwiddleNode* node = twiddleNode(n);
+    if (node == nullptr)
         return;
     const std::size_t count = static_cast<std::size_t>(n);
     const Scratch scratch(2 * count);
     if (scratch.get() == nullptr)
         return;
-    transform(scratch.get(), n, count, table);
+    transform(scratch.get(), n, count, *node);
 }
 
 }  // namespace
@@ -394,40 +453,8 @@ FftBlock fft_alloc(std::size_t bytes)
 
 const float* fft_twiddles(std::int32_t n)
 {
-    if (n < 1)
-        return nullptr;
-    auto& cache = twiddleCache();
-    for (const TwiddleNode& node : cache)
-    {
-        if (node.size == n)
-        {
-            if (node.table)
-                return node.table.get();
-            break;
-        }
-    }
-
-    const std::size_t count = static_cast<std::size_t>(n);
-    FftBlock table = fft_alloc(2 * count * sizeof(float));
-    if (!table)
-        return nullptr;
-    for (std::size_t i = 0; i < count; ++i)
-    {
-        const double angle = 2.0 * kPi * static_cast<double>(i) / static_cast<double>(n);
-        table[2 * i] = static_cast<float>(std::cos(angle));
-        table[2 * i + 1] = static_cast<float>(-std::sin(angle));
-    }
-
-    try
-    {
-        cache.push_front(TwiddleNode { n, std::move(table) });
-    }
-    catch (const std::bad_alloc&)
-    {
-        reportAllocationFailure(sizeof(TwiddleNode));
-        return nullptr;
-    }
-    return cache.front().table.get();
+    const TwiddleNode* node = twiddleNode(n);
+    return node != nullptr ? node->table.get() : nullptr;
 }
 
 std::size_t fft_cacheNodeCount()
@@ -452,11 +479,11 @@ void fft_destroy(std::unique_ptr<fft_plan>& plan)
 
 void fft_forward(const fft_plan& plan, float* x)
 {
-    withTransformScratch(plan, x, [x](float* z, std::int32_t n, std::size_t count, const float* table) {
+    withTransformScratch(plan, x, [x](float* z, std::int32_t n, std::size_t count, const TwiddleNode& node) {
         // The upper half needs no zeros: the split step writes z[n/2] before it
         // reads it and only writes the values above.
         std::copy(x, x + count, z);
-        fft_real_full(z, n, table);
+        fft_real_full(z, n, node);
         std::copy(z, z + count, x);
         x[1] = z[count];  // Re X[n/2] in place of the DC's zero imaginary part
     });
@@ -464,7 +491,7 @@ void fft_forward(const fft_plan& plan, float* x)
 
 void fft_inverse(const fft_plan& plan, float* x)
 {
-    withTransformScratch(plan, x, [x](float* z, std::int32_t n, std::size_t count, const float* table) {
+    withTransformScratch(plan, x, [x](float* z, std::int32_t n, std::size_t count, const TwiddleNode& node) {
         // X[0] .. X[n/2]; the inverse reads nothing above X[n/2], so the conjugate
         // half is not filled in.
         std::copy(x + 2, x + count, z + 2);
@@ -472,7 +499,7 @@ void fft_inverse(const fft_plan& plan, float* x)
         z[1] = 0.0f;
         z[count] = x[1];  // complex index n/2
         z[count + 1] = 0.0f;
-        fft_real_inverse_full(z, n, table);
+        fft_real_inverse_full(z, n, node);
         std::copy(z, z + count, x);
     });
 }
