@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <forward_list>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -34,6 +35,12 @@ std::forward_list<TwiddleNode>& twiddleCache()
 {
     static std::forward_list<TwiddleNode> cache;
     return cache;
+}
+
+std::mutex& twiddleCacheLock()
+{
+    static std::mutex lock;
+    return lock;
 }
 
 bool isTransformSize(std::int32_t n)
@@ -375,11 +382,13 @@ private:
 };
 
 // The cache node of size n, made on first use; nullptr when n < 1 or memory
-// ran out (reported).
+// ran out (reported). Transforms may run on two threads at once: the cache
+// is looked up and grown under one lock (the nodes, once made, never change).
 const TwiddleNode* twiddleNode(std::int32_t n)
 {
     if (n < 1)
         return nullptr;
+    const std::lock_guard<std::mutex> lock(twiddleCacheLock());
     auto& cache = twiddleCache();
     for (const TwiddleNode& node : cache)
     {
@@ -459,6 +468,7 @@ const float* fft_twiddles(std::int32_t n)
 
 std::size_t fft_cacheNodeCount()
 {
+    const std::lock_guard<std::mutex> lock(twiddleCacheLock());
     const auto& cache = twiddleCache();
     return static_cast<std::size_t>(std::distance(cache.begin(), cache.end()));
 }

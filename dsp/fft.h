@@ -5,7 +5,8 @@
 // 2k+1 the real and imaginary parts of bin k (1 <= k < N/2). The forward
 // transform is unscaled; the inverse scales by 1/N, so the two round-trip.
 // Twiddle tables are computed once per size and kept for the program's life.
-// Not thread-safe: the twiddle cache is shared without a lock.
+// Transforms may run on several threads at once: the twiddle cache is shared
+// under a lock.
 
 #include "dsp/FreeDeleter.h"
 
