@@ -5,19 +5,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
-namespace
+struct SharedWork::Run
 {
-
-struct Run
-{
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> halt{false};
-    std::mutex failureLock;
-    std::size_t failed;
-    std::exception_ptr failure;
-
-    explicit Run(std::size_t count) : failed(count) {}
+    Run(std::size_t count, std::function<bool(std::size_t)> item) : count(count), item(std::move(item)), failed(count) {}
 
     void fail(std::size_t i, std::exception_ptr error)
     {
@@ -31,8 +23,7 @@ struct Run
     }
 
     // Takes items until they run out, one fails or the run halts.
-    void work(std::size_t count, const std::function<bool(std::size_t)>& item, const std::function<bool()>* shouldStop,
-              bool& stopped)
+    void work(const std::function<bool()>* shouldStop)
     {
         while (!halt)
         {
@@ -56,34 +47,53 @@ struct Run
             }
         }
     }
+
+    const std::size_t count;
+    const std::function<bool(std::size_t)> item;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> halt{false};
+    bool stopped = false;  // written by the creating thread only
+    std::mutex failureLock;
+    std::size_t failed;
+    std::exception_ptr failure;
+    std::thread helper;
 };
 
-} // namespace
+SharedWork::SharedWork(std::size_t count, bool useHelper, std::function<bool(std::size_t)> item)
+    : run(std::make_unique<Run>(count, std::move(item)))
+{
+    if (!useHelper || count < 2 || std::thread::hardware_concurrency() < 2)
+        return;
+    try
+    {
+        Run* shared = run.get();
+        run->helper = std::thread([shared] { shared->work(nullptr); });
+    }
+    catch (const std::system_error&)
+    {
+        // no thread to be had: finish() does it all
+    }
+}
+
+SharedWork::~SharedWork()
+{
+    run->halt = true;
+    if (run->helper.joinable())
+        run->helper.join();
+}
+
+SharedWorkResult SharedWork::finish(const std::function<bool()>& shouldStop)
+{
+    run->work(&shouldStop);
+    if (run->helper.joinable())
+        run->helper.join();
+    if (run->failure)
+        std::rethrow_exception(run->failure);
+    return {run->failed, run->stopped};
+}
 
 SharedWorkResult shareWork(std::size_t count, bool useHelper, const std::function<bool(std::size_t)>& item,
                            const std::function<bool()>& shouldStop)
 {
-    Run run(count);
-    bool stopped = false;
-    std::thread helper;
-    if (useHelper && count > 1 && std::thread::hardware_concurrency() > 1)
-    {
-        try
-        {
-            helper = std::thread([&run, count, &item] {
-                bool unused = false;
-                run.work(count, item, nullptr, unused);
-            });
-        }
-        catch (const std::system_error&)
-        {
-            // no thread to be had: this one does it all
-        }
-    }
-    run.work(count, item, &shouldStop, stopped);
-    if (helper.joinable())
-        helper.join();
-    if (run.failure)
-        std::rethrow_exception(run.failure);
-    return {run.failed, stopped};
+    return SharedWork(count, useHelper, item).finish(shouldStop);
 }

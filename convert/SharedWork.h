@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 struct SharedWorkResult
 {
@@ -12,12 +13,31 @@ struct SharedWorkResult
     bool stopped;        // shouldStop answered true before every item was taken
 };
 
-// Runs item(i) once for each i in [0, count), handed out in ascending order to
-// this thread and, when useHelper is true and the machine has a second core,
-// one helper thread; each item must touch only its own results. shouldStop
-// (when set) is asked on this thread before each item it takes. After a
-// failure or a stop no further item is taken; every item below the lowest
-// failure has run, as in a serial loop. An exception of that lowest failure
-// is rethrown here.
+// Runs item(i) once for each i in [0, count), handed out in ascending order;
+// each item must touch only its own results. With a helper (asked for, and
+// the machine has a second core) the helper starts taking items at once, and
+// the creating thread joins in when it calls finish(), so it may do other
+// work meanwhile. After a failure or a stop no further item is taken; every
+// item below the lowest failure has run, as in a serial loop.
+class SharedWork
+{
+public:
+    SharedWork(std::size_t count, bool useHelper, std::function<bool(std::size_t)> item);
+    ~SharedWork();  // without finish(): takes no further item and waits for the helper
+
+    SharedWork(const SharedWork&) = delete;
+    SharedWork& operator=(const SharedWork&) = delete;
+
+    // Takes items on this thread too until none is left, asking shouldStop
+    // (when set) before each; waits for the helper. An exception of the lowest
+    // failure is rethrown here. Call it once.
+    SharedWorkResult finish(const std::function<bool()>& shouldStop = {});
+
+private:
+    struct Run;
+    std::unique_ptr<Run> run;
+};
+
+// SharedWork(count, useHelper, item).finish(shouldStop).
 SharedWorkResult shareWork(std::size_t count, bool useHelper, const std::function<bool(std::size_t)>& item,
                            const std::function<bool()>& shouldStop = {});

@@ -195,56 +195,74 @@ float targetAzimuth(std::int32_t a, std::int32_t count)
     return static_cast<float>(a) * (360.0f / static_cast<float>(count));
 }
 
-bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Position>& positions,
-                const std::vector<UnitVector>& measured, TargetMap& map,
-                const std::function<bool()>& shouldStop)
+struct TargetSearch::Search
 {
-    const std::size_t numTargets = grid.numTargets();
-    map.targets.clear();
-    map.measurement.clear();
-    map.targets.reserve(numTargets);
-    map.measurement.reserve(numTargets);
+    Search(const TargetGrid& grid, const std::vector<UnitVector>& measured, TargetMap& map)
+        : grid(grid), columns(measured), map(map), ringStart(grid.elevs.size() + 1, 0)
+    {
+        for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
+            ringStart[ring + 1] = ringStart[ring] + static_cast<std::size_t>(grid.numAz[ring]);
+        const std::size_t numTargets = ringStart.back();
+        map.targets.assign(numTargets, Position {});
+        map.measurement.assign(numTargets, 0);
+        map.distance.assign(numTargets, 0.0);
+        constexpr std::size_t kWorthASecondCore = std::size_t(1) << 18;  // distances computed
+        const bool share = numTargets > kWorthASecondCore / std::max<std::size_t>(measured.size(), 1);
+        work = std::make_unique<SharedWork>(grid.elevs.size(), share, [this](std::size_t ring) {
+            searchRing(ring);
+            return true;
+        });
+    }
 
-    // The searches are pure and independent: rings are shared with a second
-    // core when there is enough to search; the report then runs in target order.
-    const MeasuredColumns columns(measured);
-    std::vector<std::size_t> ringStart(grid.elevs.size() + 1, 0);
-    for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
-        ringStart[ring + 1] = ringStart[ring] + static_cast<std::size_t>(grid.numAz[ring]);
-    std::vector<Nearest> nearest(numTargets);
-    const auto searchRing = [&](std::size_t ring) {
-        const auto el = static_cast<float>(grid.elevs[ring]);
-        const std::int32_t count = grid.numAz[ring];
-        for (std::int32_t a = 0; a < count; ++a)
-            nearest[ringStart[ring] + static_cast<std::size_t>(a)] =
-                nearestMeasurement(unitVector(el, targetAzimuth(a, count), 1.0), columns);
-        return true;
-    };
-    constexpr std::size_t kWorthASecondCore = std::size_t(1) << 18;  // distances computed
-    const bool share = numTargets > kWorthASecondCore / std::max<std::size_t>(measured.size(), 1);
-    if (shareWork(grid.elevs.size(), share, searchRing, shouldStop).stopped)
-        return false;
-
-    float largestError = 0.0f;
-    std::int32_t largestIndex = 0;
-    float errorSum = 0.0f;
-    for (std::size_t ring = 0; ring < grid.elevs.size(); ++ring)
+    void searchRing(std::size_t ring)
     {
         const auto el = static_cast<float>(grid.elevs[ring]);
         const std::int32_t count = grid.numAz[ring];
         for (std::int32_t a = 0; a < count; ++a)
         {
-            const auto k = static_cast<std::int32_t>(map.measurement.size());
-            const double best = nearest[static_cast<std::size_t>(k)].distance;
-            map.targets.push_back(Position { el, targetAzimuth(a, count), 1.0 });
-            map.measurement.push_back(nearest[static_cast<std::size_t>(k)].index);
-            if (best > largestError)
-            {
-                largestError = static_cast<float>(best);
-                largestIndex = k;
-            }
-            errorSum = static_cast<float>(static_cast<double>(errorSum) + best);
+            const std::size_t k = ringStart[ring] + static_cast<std::size_t>(a);
+            const float az = targetAzimuth(a, count);
+            const Nearest nearest = nearestMeasurement(unitVector(el, az, 1.0), columns);
+            map.targets[k] = Position { el, az, 1.0 };
+            map.measurement[k] = nearest.index;
+            map.distance[k] = nearest.distance;
         }
+    }
+
+    const TargetGrid& grid;
+    const MeasuredColumns columns;
+    TargetMap& map;
+    std::vector<std::size_t> ringStart;
+    std::unique_ptr<SharedWork> work;  // last: its helper uses the members above
+};
+
+TargetSearch::TargetSearch(const TargetGrid& grid, const std::vector<UnitVector>& measured, TargetMap& map)
+    : search(std::make_unique<Search>(grid, measured, map))
+{
+}
+
+TargetSearch::~TargetSearch() = default;
+
+bool TargetSearch::finish(const std::function<bool()>& shouldStop)
+{
+    return !search->work->finish(shouldStop).stopped;
+}
+
+void reportMapping(PrintMsgI& sink, const std::vector<Position>& positions, const TargetMap& map)
+{
+    const std::size_t numTargets = map.measurement.size();
+    float largestError = 0.0f;
+    std::int32_t largestIndex = 0;
+    float errorSum = 0.0f;
+    for (std::size_t k = 0; k < numTargets; ++k)
+    {
+        const double best = map.distance[k];
+        if (best > largestError)
+        {
+            largestError = static_cast<float>(best);
+            largestIndex = static_cast<std::int32_t>(k);
+        }
+        errorSum = static_cast<float>(static_cast<double>(errorSum) + best);
     }
 
     const auto largestDegrees = static_cast<float>(static_cast<double>(largestError * 180.0f) / kPi);
@@ -257,5 +275,15 @@ bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Posit
     const float averageError = errorSum / static_cast<float>(numTargets);
     sink.printMsg("average error %g (%.3g deg)\n", averageError,
                   static_cast<double>(averageError * 180.0f) / kPi);
+}
+
+bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Position>& positions,
+                const std::vector<UnitVector>& measured, TargetMap& map,
+                const std::function<bool()>& shouldStop)
+{
+    TargetSearch search(grid, measured, map);
+    if (!search.finish(shouldStop))
+        return false;
+    reportMapping(sink, positions, map);
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct UnitVector
@@ -41,12 +42,35 @@ float targetAzimuth(std::int32_t a, std::int32_t count);
 
 struct TargetMap
 {
-    std::vector<Position> targets;        // (elevation, azimuth, 1.0) in target order
+    std::vector<Position> targets;         // (elevation, azimuth, 1.0) in target order
     std::vector<std::int32_t> measurement; // index of the nearest measured position
+    std::vector<double> distance;          // its distance from the target
 };
 
-// Exhaustive nearest search (ties to the lowest index); sends the error report.
-// Returns false, with nothing sent, when shouldStop answers true between rings.
+// The exhaustive nearest search of every target (ties to the lowest index),
+// pure and without messages. When there is enough to search and a second core,
+// that core starts on it at once, so the creating thread may do other work
+// (file reads) before it joins in with finish(). map is filled by finish().
+class TargetSearch
+{
+public:
+    TargetSearch(const TargetGrid& grid, const std::vector<UnitVector>& measured, TargetMap& map);
+    ~TargetSearch();
+
+    // False when shouldStop answered true between rings (map then incomplete).
+    bool finish(const std::function<bool()>& shouldStop = {});
+
+private:
+    struct Search;
+    std::unique_ptr<Search> search;
+};
+
+// Sends the mapping's error report: the largest error with its target and
+// measurement, and the average.
+void reportMapping(PrintMsgI& sink, const std::vector<Position>& positions, const TargetMap& map);
+
+// The search, then the report. Returns false, with nothing sent, when
+// shouldStop answers true between rings.
 bool mapTargets(PrintMsgI& sink, const TargetGrid& grid, const std::vector<Position>& positions,
                 const std::vector<UnitVector>& measured, TargetMap& map,
                 const std::function<bool()>& shouldStop = {});
