@@ -1,6 +1,7 @@
 #include "GeneratedSet.h"
 
 #include "SofaWriter.h"
+#include "dsp/pi.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +14,6 @@ namespace sofawrite
 namespace
 {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kGoldenAngle = 137.50776405003785;  // degrees
 
 // 64-bit LCG (Knuth's MMIX constants); uniform values in [-1, 1).
