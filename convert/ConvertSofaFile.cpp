@@ -1,6 +1,7 @@
 #include "convert/ConvertSofaFile.h"
 
 #include "convert/SampleBlock.h"
+#include "convert/SharedWork.h"
 #include "convert/SofaInput.h"
 #include "convert/SourcePositions.h"
 #include "convert/TargetGrid.h"
@@ -159,26 +160,43 @@ bool layOutSet(FileConversion& c)
     return true;
 }
 
-// 2b. Every target's nearest measurement.
-bool mapToMeasurements(FileConversion& c)
-{
-    return mapTargets(c.sink, c.grid, c.positions, c.measured, c.map, c.shouldAbandon) && !c.abandoned();
-}
-
-// 3. Data.IR read whole and checked.
-bool readResponses(FileConversion& c)
+// 3. Data.IR read whole and checked: nullptr, or the failure's message.
+const char* readResponses(FileConversion& c)
 {
     const auto M = static_cast<std::size_t>(c.input.M);
     const auto N = static_cast<std::size_t>(c.input.N);
     c.block = SampleBlock(checkedProduct(checkedProduct(M, 2, "Data.IR"), N, "Data.IR"));
     if (!c.input.hrir->GetDataIR(c.block.data(), static_cast<unsigned>(c.input.M), 2, static_cast<unsigned>(N)))
-    {
-        c.sink.printMsg("error reading SOFA data\n");
-        return false;
-    }
+        return "error reading SOFA data\n";
     if (!allSamplesUsable(c.block.data(), c.block.size()))
+        return "invalid values in Data.IR\n";
+    return nullptr;
+}
+
+// 2b and 3. Every target's nearest measurement, then Data.IR. The search is
+// pure: a second core starts on it while this thread reads the file, and the
+// messages and failures come out as if the two stages ran in turn.
+bool mapAndRead(FileConversion& c)
+{
+    TargetSearch search(c.grid, c.measured, c.map);
+    const char* readFailure = nullptr;
+    std::exception_ptr readException;
+    try
     {
-        c.sink.printMsg("invalid values in Data.IR\n");
+        readFailure = readResponses(c);
+    }
+    catch (...)
+    {
+        readException = std::current_exception();
+    }
+    if (!search.finish(c.shouldAbandon) || c.abandoned())
+        return false;
+    reportMapping(c.sink, c.positions, c.map);
+    if (readException)
+        std::rethrow_exception(readException);
+    if (readFailure != nullptr)
+    {
+        c.sink.printMsg("%s", readFailure);
         return false;
     }
     return true;
@@ -215,7 +233,8 @@ float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float
 }
 
 // Measurement m's pair as floats, zero-padded to the stored length, treated.
-// False after reporting a result that is not finite.
+// False when a result is not finite (responses near the float range can
+// overflow the transforms). Pure: it may run on a second core.
 bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float>& left, std::vector<float>& right,
                       float& itd)
 {
@@ -233,44 +252,48 @@ bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float
 
     itd = treatPair(c.treatment, left, right, static_cast<float>(c.input.samplingRate),
                     static_cast<float>(c.cropThresh));
-    // Responses near the float range can overflow the transforms.
-    if (!allFinite(left) || !allFinite(right) || !std::isfinite(itd))
-    {
-        c.sink.printMsg("invalid values after processing measurement %d\n", m);
-        return false;
-    }
-    return true;
+    return allFinite(left) && allFinite(right) && std::isfinite(itd);
 }
 
-// 4. Every target's pair treated and stored with its ITD.
+// 4. Every target's pair treated and stored with its ITD. Neighbouring
+// targets often share their nearest measurement (all of them, when few were
+// measured): the first target of each run of such targets treats the pair
+// once and stores it for the whole run. The runs are independent, so a long
+// minimum-phase treatment shares them with a second core; a failure is the
+// first in target order, and abandonment is still asked before each target.
 bool treatAndStore(FileConversion& c)
 {
-    HrtfCursor cursor(c.set);
-    std::vector<float> left;
-    std::vector<float> right;
-    float itd = 0.0f;
-    // Neighbouring targets often share their nearest measurement (all of them,
-    // when few were measured): its treated pair is kept until the next differs.
-    std::int32_t treated = -1;
-    std::size_t k = 0;
-    for (std::size_t ring = 0; ring < c.grid.elevs.size(); ++ring)
-    {
-        const std::int32_t count = c.grid.numAz[ring];
-        for (std::int32_t a = 0; a < count; ++a, ++k)
+    const std::vector<std::int32_t>& measurement = c.map.measurement;
+    const std::size_t targets = measurement.size();
+    const auto treatRun = [&c, &measurement, targets](std::size_t first) {
+        const std::int32_t m = measurement[first];
+        if (first > 0 && measurement[first - 1] == m)
+            return true;  // stored with its run
+        std::vector<float> left;
+        std::vector<float> right;
+        float itd = 0.0f;
+        if (!treatMeasurement(c, m, left, right, itd))
+            return false;
+        HrtfCursor cursor(c.set);
+        for (std::size_t k = first; k < targets && measurement[k] == m; ++k)
         {
-            if (c.abandoned())
-                return false;
-            const std::int32_t m = c.map.measurement[k];
-            if (m != treated)
-            {
-                if (!treatMeasurement(c, m, left, right, itd))
-                    return false;
-                treated = m;
-            }
-            cursor.setPosition(static_cast<float>(c.grid.elevs[ring]), targetAzimuth(a, count));
+            cursor.setPosition(static_cast<float>(c.map.targets[k].elevation),
+                               static_cast<float>(c.map.targets[k].azimuth));
             cursor.setHrirs(left.data(), right.data(), c.length);
             cursor.setItd(itd);
         }
+        return true;
+    };
+    constexpr std::size_t kWorthASecondCore = std::size_t(1) << 14;  // samples treated
+    const bool share = c.treatment == Treatment::minimumPhase
+                       && targets > kWorthASecondCore / static_cast<std::size_t>(c.length);
+    const SharedWorkResult result = shareWork(targets, share, treatRun, c.shouldAbandon);
+    if (result.stopped)
+        return false;
+    if (result.failed < targets)
+    {
+        c.sink.printMsg("invalid values after processing measurement %d\n", measurement[result.failed]);
+        return false;
     }
     return !c.abandoned();
 }
@@ -287,8 +310,7 @@ void writeSet(FileConversion& c, const std::string& outPath, bool& setWritten)
 
 bool convert(FileConversion& c, const std::string& sofaPath, const std::string& outPath, bool& setWritten)
 {
-    if (!takeIn(c, sofaPath) || !placeMeasurements(c) || !layOutSet(c) || !mapToMeasurements(c)
-        || !readResponses(c) || !treatAndStore(c))
+    if (!takeIn(c, sofaPath) || !placeMeasurements(c) || !layOutSet(c) || !mapAndRead(c) || !treatAndStore(c))
         return false;
     writeSet(c, outPath, setWritten);
     return true;
