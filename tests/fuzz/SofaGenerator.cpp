@@ -89,12 +89,7 @@ const double kSpecialValues[] = {
 
 using Att = sofawrite::Attribute;
 
-struct Dim
-{
-    std::string name;
-    std::size_t length = 0;  // for an unlimited dimension: the records written
-    bool unlimited = false;
-};
+using Dim = sofawrite::Dimension;
 
 enum class Fill
 {
@@ -928,10 +923,7 @@ void writeLayout(ChoiceSource& c, const Layout& layout, const std::string& path,
     {
         try
         {
-            if (dim.unlimited || dim.length == 0)
-                file.addDim(dim.name);
-            else
-                file.addDim(dim.name, dim.length);
+            sofawrite::addDimension(file, dim);
             lengths[dim.name] = dim.length;
         }
         catch (const netCDF::exceptions::NcException&)
@@ -945,22 +937,8 @@ void writeLayout(ChoiceSource& c, const Layout& layout, const std::string& path,
     {
         std::vector<netCDF::NcDim> ncDims;
         std::vector<std::size_t> count;
-        std::size_t total = 1;
-        bool known = true;
-        for (const std::string& name : var.dims)
-        {
-            const auto length = lengths.find(name);
-            if (length == lengths.end())
-            {
-                known = false;
-                break;
-            }
-            ncDims.push_back(file.getDim(name));
-            count.push_back(length->second);
-            total = (length->second != 0 && total > std::numeric_limits<std::size_t>::max() / length->second)
-                        ? std::numeric_limits<std::size_t>::max()
-                        : total * length->second;
-        }
+        std::size_t total = 0;
+        const bool known = sofawrite::variableShape(file, lengths, var.dims, ncDims, count, total);
         // HDF5 fails to create a dataset of more than 2^63 bytes and then fails
         // to close the file, keeping it locked; the classic formats store every
         // fixed-size variable in full (fill values included), so a huge one

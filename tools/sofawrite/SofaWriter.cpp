@@ -1,7 +1,6 @@
 #include "SofaWriter.h"
 
 #include <limits>
-#include <map>
 
 namespace sofawrite
 {
@@ -99,6 +98,35 @@ int putValues(const netCDF::NcVar& var, const std::vector<std::size_t>& count, c
                               count.empty() ? nullptr : count.data(), values);
 }
 
+void addDimension(const netCDF::NcGroup& group, const Dimension& dim)
+{
+    if (dim.unlimited || dim.length == 0)
+        group.addDim(dim.name);
+    else
+        group.addDim(dim.name, dim.length);
+}
+
+bool variableShape(const netCDF::NcGroup& group, const std::map<std::string, std::size_t>& lengths,
+                   const std::vector<std::string>& names, std::vector<netCDF::NcDim>& dims,
+                   std::vector<std::size_t>& count, std::size_t& total)
+{
+    dims.clear();
+    count.clear();
+    total = 1;
+    for (const std::string& name : names)
+    {
+        const auto length = lengths.find(name);
+        if (length == lengths.end())
+            return false;
+        dims.push_back(group.getDim(name));
+        count.push_back(length->second);
+        total = (length->second != 0 && total > std::numeric_limits<std::size_t>::max() / length->second)
+                    ? std::numeric_limits<std::size_t>::max()
+                    : total * length->second;
+    }
+    return true;
+}
+
 void writeLayout(const std::string& path, const Layout& layout)
 {
     netCDF::NcFile file(path, netCDF::NcFile::replace, layout.format);
@@ -106,10 +134,7 @@ void writeLayout(const std::string& path, const Layout& layout)
     std::map<std::string, std::size_t> lengths;
     for (const Dimension& dim : layout.dims)
     {
-        if (dim.unlimited || dim.length == 0)
-            file.addDim(dim.name);
-        else
-            file.addDim(dim.name, dim.length);
+        addDimension(file, dim);
         lengths[dim.name] = dim.length;
     }
     for (const Attribute& attribute : layout.globals)
@@ -119,22 +144,8 @@ void writeLayout(const std::string& path, const Layout& layout)
     {
         std::vector<netCDF::NcDim> ncDims;
         std::vector<std::size_t> count;
-        std::size_t total = 1;
-        bool writable = true;
-        for (const std::string& dimName : var.dims)
-        {
-            const auto length = lengths.find(dimName);
-            if (length == lengths.end()
-                || (length->second != 0 && total > layout.maxValuesWritten / length->second))
-            {
-                writable = false;
-                break;
-            }
-            ncDims.push_back(file.getDim(dimName));
-            count.push_back(length->second);
-            total *= length->second;
-        }
-        if (!writable || total > layout.maxValuesWritten)
+        std::size_t total = 0;
+        if (!variableShape(file, lengths, var.dims, ncDims, count, total) || total > layout.maxValuesWritten)
             continue;
 
         const netCDF::NcVar ncVar = addVariable(file, var.name, var.type, ncDims, var.storage);

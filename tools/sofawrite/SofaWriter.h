@@ -10,6 +10,7 @@
 #include <netcdf>
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,16 @@ struct Dimension
     std::size_t length = 0;  // for an unlimited one: the records that its variables write
     bool unlimited = false;  // also when length is 0
 };
+
+// Adds the dimension (unlimited when asked, or of length 0).
+void addDimension(const netCDF::NcGroup& group, const Dimension& dim);
+
+// The file's dimensions of the given names and their lengths (as lengths
+// holds them); false when one is missing. total is their product, held at
+// SIZE_MAX rather than overflowing.
+bool variableShape(const netCDF::NcGroup& group, const std::map<std::string, std::size_t>& lengths,
+                   const std::vector<std::string>& names, std::vector<netCDF::NcDim>& dims,
+                   std::vector<std::size_t>& count, std::size_t& total);
 
 struct Variable
 {
