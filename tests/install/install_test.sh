@@ -6,8 +6,8 @@
 # - the installed window starts and shows its window (when there is a display);
 # - the desktop entry validates, runs an installed program and names an icon
 #   installed in hicolor sizes, each PNG as large as its folder says;
-# - the manual page renders without warnings and has an entry for every
-#   option of --help and every exit status it lists;
+# - the manual pages render without warnings; quillon-convert's has an entry
+#   for every option of --help and every exit status it lists;
 # - nothing installed refers to the source or the build tree;
 # - the Debian package holds the same files, its Depends were found by
 #   dpkg-shlibdeps and its version is the program's.
@@ -89,14 +89,18 @@ else
     [ "$found" -ge 4 ] || fail "the icon $icon is installed in $found hicolor sizes only"
 fi
 
-# The manual page against --help.
-page=$share/man/man1/quillon-convert.1
-if [ ! -f "$page" ]; then
-    fail "no manual page quillon-convert.1 in share/man/man1"
-else
-    MANWIDTH=80 man --warnings -l "$page" >"$work/man.txt" 2>"$work/man.err" || fail "man -l fails"
-    [ ! -s "$work/man.err" ] || fail "man -l warns: $(cat "$work/man.err")"
-    section() { awk -v h="$1" '$0 == h { f = 1; next } /^[A-Z]/ { f = 0 } f' "$work/man.txt"; }
+# The manual pages, one per program; quillon-convert's against --help.
+for program in quillon quillon-convert; do
+    page=$share/man/man1/$program.1
+    if [ ! -f "$page" ]; then
+        fail "no manual page $program.1 in share/man/man1"
+        continue
+    fi
+    MANWIDTH=80 man --warnings -l "$page" >"$work/$program.txt" 2>"$work/man.err" || fail "man -l $program.1 fails"
+    [ ! -s "$work/man.err" ] || fail "man -l $program.1 warns: $(cat "$work/man.err")"
+done
+if [ -f "$work/quillon-convert.txt" ]; then
+    section() { awk -v h="$1" '$0 == h { f = 1; next } /^[A-Z]/ { f = 0 } f' "$work/quillon-convert.txt"; }
     help=$(run "$bin/quillon-convert" --help)
     options=$(grep -oE '(^|[^[:alnum:]-])--?[[:alpha:]][[:alnum:]-]*' <<<"$help" | sed -E 's/^[^-]*//' | sort -u)
     [ -n "$options" ] || fail "no options found in --help"
@@ -113,7 +117,7 @@ else
     for heading in FILES EXAMPLES; do
         [ -n "$(section "$heading")" ] || fail "the manual page has no $heading section"
     done
-    grep -q "^Quillon $version " "$work/man.txt" || fail "the manual page is not of version $version"
+    grep -q "^Quillon $version " "$work/quillon-convert.txt" || fail "the manual page is not of version $version"
 fi
 
 # The Debian package.
