@@ -10,6 +10,9 @@
 #include "dsp/fft.h"
 #include "dsp/minphase.h"
 #include "hrtf/HrtfSet.h"
+#include "report/QualityChecks.h"
+#include "report/Report.h"
+#include "report/Sha256.h"
 
 #include <cmath>
 #include <cstdint>
@@ -33,8 +36,9 @@ constexpr std::size_t kMaxSetFloats = std::size_t(1) << 28;   // the HRTF set: 1
 struct FileConversion
 {
     FileConversion(PrintMsgI& sink, std::int32_t procOption, std::int32_t cropThresh,
-                   const std::function<bool()>& shouldAbandon)
-        : sink(sink), treatment(treatmentOf(procOption)), cropThresh(cropThresh), shouldAbandon(shouldAbandon)
+                   const ConversionOptions& options, const std::function<bool()>& shouldAbandon)
+        : sink(sink), treatment(treatmentOf(procOption)), cropThresh(cropThresh), options(options),
+          shouldAbandon(shouldAbandon)
     {
     }
 
@@ -43,6 +47,7 @@ struct FileConversion
     PrintMsgI& sink;
     const Treatment treatment;
     const std::int32_t cropThresh;
+    const ConversionOptions& options;
     const std::function<bool()>& shouldAbandon;
 
     // Intake and positions.
@@ -56,6 +61,9 @@ struct FileConversion
     TargetMap map;
     // The responses as read: measurement m's left ear, then its right, N samples each.
     SampleBlock block;
+    // What the quality checks saw and found.
+    TargetFigures figures;
+    std::vector<Warning> warnings;
 };
 
 std::size_t checkedProduct(std::size_t a, std::size_t b, const char* what)
@@ -298,6 +306,130 @@ bool treatAndStore(FileConversion& c)
     return !c.abandoned();
 }
 
+// 4b. The stored set checked for what looks wrong; each finding one warning line.
+void checkSet(FileConversion& c)
+{
+    TargetFigures& f = c.figures;
+    f.spacing = c.grid.spacing;
+    f.elevs = c.grid.elevs;
+    f.numAz = c.grid.numAz;
+    f.measurement = c.map.measurement;
+    const std::size_t count = c.map.measurement.size();
+    f.azimuth.resize(count);
+    f.errorDegrees.resize(count);
+    f.lateral.resize(count);
+    for (std::size_t k = 0; k < count; ++k)
+    {
+        const Position& target = c.map.targets[k];
+        const auto m = static_cast<std::size_t>(c.map.measurement[k]);
+        const UnitVector t = unitVector(target.elevation, target.azimuth, 1.0);
+        const UnitVector& s = c.measured[m];
+        const double dy = t.y - s.y, dx = t.x - s.x, dz = t.z - s.z;
+        f.azimuth[k] = target.azimuth;
+        f.errorDegrees[k] = chordToDegrees(std::sqrt(dy * dy + dx * dx + dz * dz));
+        f.lateral[k] = s.x;  // sin(azimuth) cos(elevation): azimuth 90, the left, lies on +x
+    }
+
+    const auto length = static_cast<std::size_t>(c.length);
+    const double microsecondsPerSample = 1e6 / c.input.samplingRate;
+    f.lagMicroseconds.resize(count);
+    f.lagsAreOnsets = c.set.itds.empty();
+    if (f.lagsAreOnsets)
+    {
+        const std::vector<std::int32_t> onsets = onsetDifferences(c.set.data.data(), count, length);
+        for (std::size_t k = 0; k < count; ++k)
+            f.lagMicroseconds[k] = onsets[k] * microsecondsPerSample;
+    }
+    else
+        for (std::size_t k = 0; k < count; ++k)
+            f.lagMicroseconds[k] = static_cast<double>(c.set.itds[k]) * microsecondsPerSample;
+
+    c.warnings = checkConversion(f, c.set.data.data(), count, length);
+    for (const Warning& w : c.warnings)
+        c.sink.printMsg("warning: %s: %s\n", w.code.c_str(), w.text.c_str());
+}
+
+// Without the NULs some writers store after the text.
+std::string globalText(const FileConversion& c, const char* name)
+{
+    std::string text = c.input.file->GetAttributeText(name);
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+
+// The views of the horizontal ring's targets nearest to azimuths 0, 90 and 270.
+std::vector<ResponseView> horizontalResponses(const FileConversion& c)
+{
+    std::vector<ResponseView> views;
+    std::size_t first = 0;
+    for (std::size_t ring = 0; ring < c.grid.elevs.size(); ++ring)
+    {
+        const auto count = static_cast<std::size_t>(c.grid.numAz[ring]);
+        if (c.grid.elevs[ring] != 0)
+        {
+            first += count;
+            continue;
+        }
+        const auto samples = static_cast<std::size_t>(c.input.N);
+        const auto length = static_cast<std::size_t>(c.length);
+        for (double wanted : { 0.0, 90.0, 270.0 })
+        {
+            const auto a = static_cast<std::size_t>(std::lround(wanted / 360.0 * static_cast<double>(count))) % count;
+            const std::size_t k = first + a;
+            const auto m = static_cast<std::size_t>(c.map.measurement[k]);
+            ResponseView v;
+            v.azimuth = c.map.targets[k].azimuth;
+            const double* raw = &c.block[m * 2 * samples];
+            v.beforeLeft.assign(raw, raw + samples);
+            v.beforeRight.assign(raw + samples, raw + 2 * samples);
+            const float* stored = c.set.data.data() + k * 2 * length;
+            v.afterLeft.assign(stored, stored + length);
+            v.afterRight.assign(stored + length, stored + 2 * length);
+            views.push_back(std::move(v));
+        }
+        break;
+    }
+    return views;
+}
+
+// 6. The report beside the set, on request.
+void writeReportFiles(const FileConversion& c, const std::string& sofaPath, const std::string& outPath)
+{
+    ReportContent r;
+    std::string error;
+    r.sourcePath = sofaPath;
+    if (!sha256OfFile(sofaPath, r.sha256, error))
+    {
+        c.sink.printMsg("error writing report: %s\n", error.c_str());
+        return;
+    }
+    r.samplingRate = c.input.samplingRate;
+    r.measurements = c.input.M;
+    r.samples = c.input.N;
+    r.conventions = globalText(c, "SOFAConventions");
+    r.version = globalText(c, "SOFAConventionsVersion");
+    r.measured.reserve(c.positions.size());
+    for (const Position& p : c.positions)
+        r.measured.push_back({ p.elevation, p.azimuth });
+    r.treatment = treatmentName(c.treatment);
+    r.cropThreshold = c.cropThresh;
+    r.setPath = outPath;
+    r.sampRate = c.set.sampRate;
+    r.numBCoeff = c.set.numBCoeff;
+    r.itds = c.set.itds;
+    r.targets = c.figures;
+    r.targetElevation.reserve(c.map.targets.size());
+    for (const Position& p : c.map.targets)
+        r.targetElevation.push_back(p.elevation);
+    r.warnings = c.warnings;
+    r.responses = horizontalResponses(c);
+    if (writeReport(r, outPath, error))
+        c.sink.printMsg("wrote report: %s\n", reportPagePath(outPath).c_str());
+    else
+        c.sink.printMsg("error writing report: %s\n", error.c_str());
+}
+
 // 5. The set's two files, and the outcome reported.
 void writeSet(FileConversion& c, const std::string& outPath, bool& setWritten)
 {
@@ -312,7 +444,10 @@ bool convert(FileConversion& c, const std::string& sofaPath, const std::string& 
 {
     if (!takeIn(c, sofaPath) || !placeMeasurements(c) || !layOutSet(c) || !mapAndRead(c) || !treatAndStore(c))
         return false;
+    checkSet(c);
     writeSet(c, outPath, setWritten);
+    if (setWritten && c.options.writeReport)
+        writeReportFiles(c, sofaPath, outPath);
     return true;
 }
 } // namespace
@@ -321,11 +456,19 @@ bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::st
                      std::int32_t procOption, std::int32_t cropThresh,
                      const std::function<bool()>& shouldAbandon, bool* setWritten)
 {
+    return convertSofaFile(sink, sofaPath, outPath, procOption, cropThresh, ConversionOptions(), shouldAbandon,
+                           setWritten);
+}
+
+bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath,
+                     std::int32_t procOption, std::int32_t cropThresh, const ConversionOptions& options,
+                     const std::function<bool()>& shouldAbandon, bool* setWritten)
+{
     bool written = false;
     bool result = false;
     try
     {
-        FileConversion conversion(sink, procOption, cropThresh, shouldAbandon);
+        FileConversion conversion(sink, procOption, cropThresh, options, shouldAbandon);
         result = convert(conversion, sofaPath, outPath, written);
     }
     catch (const std::exception& e)

@@ -19,3 +19,16 @@
 bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath,
                      std::int32_t procOption, std::int32_t cropThresh,
                      const std::function<bool()>& shouldAbandon = {}, bool* setWritten = nullptr);
+
+// What a conversion does beyond the set itself. The quality checks always run
+// and report each finding as one "warning: " line before the success line.
+struct ConversionOptions
+{
+    // After a successful write, OUT.report.json and OUT.report.html beside
+    // the set at OUT, and one line naming the page.
+    bool writeReport = false;
+};
+
+bool convertSofaFile(PrintMsgI& sink, const std::string& sofaPath, const std::string& outPath,
+                     std::int32_t procOption, std::int32_t cropThresh, const ConversionOptions& options,
+                     const std::function<bool()>& shouldAbandon = {}, bool* setWritten = nullptr);

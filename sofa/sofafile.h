@@ -108,11 +108,12 @@ public:
     // values must hold d1*d2 elements; untouched unless the shape matches.
     bool GetSourcePosition(double* values, unsigned d1, unsigned d2) const;
     void GetVariableDimensions(std::vector<std::size_t>& dims, const std::string& name) const;
+    // A global text attribute's value as stored; empty when it is missing or not text.
+    std::string GetAttributeText(const std::string& name) const;
 
 protected:
     netCDF::NcVar GetVariable(const std::string& name) const;
     bool HasAttribute(AttributeType type) const;
-    std::string GetAttributeText(const std::string& name) const;
     void EnsureGlobalAttribute(const std::string& name) const;
     void EnsureSOFAConvention(const std::string& name) const;
     // The global attribute must exist, whatever its type.
