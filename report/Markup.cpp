@@ -1,9 +1,10 @@
 #include "report/Markup.h"
 
+#include "batch/messages/FormatString.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 namespace
 {
@@ -40,102 +41,89 @@ std::size_t utf8SequenceLength(const std::string& s, std::size_t i)
 }
 
 const char kReplacement[] = "\xef\xbf\xbd";  // U+FFFD
+
+
+// s with each valid UTF-8 sequence of two or more bytes kept, each invalid
+// byte replaced by U+FFFD, and each single byte passed to ascii.
+template <typename Ascii>
+std::string escaped(const std::string& s, Ascii ascii)
+{
+    std::string out;
+    out.reserve(s.size() + 2);
+    for (std::size_t i = 0; i < s.size();)
+    {
+        const std::size_t length = utf8SequenceLength(s, i);
+        if (length == 0)
+            out += kReplacement, ++i;
+        else if (length == 1)
+            ascii(out, static_cast<unsigned char>(s[i])), ++i;
+        else
+            out.append(s, i, length), i += length;
+    }
+    return out;
+}
 } // namespace
 
 std::string jsonString(const std::string& s)
 {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < s.size();)
-    {
-        const std::size_t length = utf8SequenceLength(s, i);
-        if (length == 0)
+    return "\"" + escaped(s, [](std::string& out, unsigned char c) {
+        switch (c)
         {
-            out += kReplacement;
-            ++i;
-            continue;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7f)
+                out += formatString("\\u%04x", c);
+            else
+                out += static_cast<char>(c);
         }
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (length == 1)
-        {
-            switch (c)
-            {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7f)
-                {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                }
-                else
-                    out += static_cast<char>(c);
-            }
-        }
-        else
-            out.append(s, i, length);
-        i += length;
-    }
-    out += '"';
-    return out;
+    }) + "\"";
 }
 
-std::string jsonNumber(double v)
+namespace
+{
+template <typename Real>
+std::string shortest(Real v)
 {
     if (!std::isfinite(v))
         return "null";
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, v);
     return std::string(text, result.ptr);
+}
+} // namespace
+
+std::string jsonNumber(double v)
+{
+    return shortest(v);
 }
 
 std::string jsonNumber(float v)
 {
-    if (!std::isfinite(v))
-        return "null";
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, v);
-    return std::string(text, result.ptr);
+    return shortest(v);
 }
 
 std::string xmlText(const std::string& s)
 {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();)
-    {
-        const std::size_t length = utf8SequenceLength(s, i);
-        if (length == 0)
+    return escaped(s, [](std::string& out, unsigned char c) {
+        switch (c)
         {
-            out += kReplacement;
-            ++i;
-            continue;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default:
+            // Of the control characters only tab and newline are kept: XML reads a carriage return as a line end.
+            if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7f)
+                out += kReplacement;
+            else
+                out += static_cast<char>(c);
         }
-        const char c = s[i];
-        if (length == 1)
-        {
-            switch (c)
-            {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default:
-                if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') || c == 0x7f)
-                    out += kReplacement;
-                else
-                    out += c;
-            }
-        }
-        else
-            out.append(s, i, length);
-        i += length;
-    }
-    return out;
+    });
 }

@@ -1,27 +1,16 @@
 #include "report/QualityChecks.h"
 
+#include "batch/messages/FormatString.h"
 #include "dsp/crop.h"
 #include "dsp/pi.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 
 namespace
 {
 // A warning line must fit one message of the sink with its prefix and line end.
 constexpr std::size_t kMaxText = 230;
-
-std::string format(const char* fmt, ...)
-{
-    char text[256];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
 
 // items joined by ", " after head, as many as fit; the rest counted.
 std::string listWithin(const std::string& head, const std::vector<std::string>& items, const char* restFormat)
@@ -29,7 +18,7 @@ std::string listWithin(const std::string& head, const std::vector<std::string>& 
     std::string text = head;
     for (std::size_t i = 0; i < items.size(); ++i)
     {
-        const std::string rest = format(restFormat, static_cast<int>(items.size() - i));
+        const std::string rest = formatString(restFormat, static_cast<int>(items.size() - i));
         const std::string next = (i == 0 ? "" : ", ") + items[i];
         const bool last = i + 1 == items.size();
         if (text.size() + next.size() + (last ? 0 : rest.size()) > kMaxText)
@@ -101,7 +90,7 @@ bool checkReceiversSwapped(const TargetFigures& f, std::vector<Warning>& warning
         if (decided[side] != 0 && !(static_cast<double>(reversed[side]) > kSwappedShare * static_cast<double>(decided[side])))
             return false;
     warnings.push_back({ "receivers-swapped",
-                         format("the far ear hears first: %s sign reversed on %zu of %zu left and %zu of %zu right "
+                         formatString("the far ear hears first: %s sign reversed on %zu of %zu left and %zu of %zu right "
                                 "lateral targets; the two receivers look exchanged",
                                 lagName(f), reversed[0], decided[0], reversed[1], decided[1]) });
     return true;
@@ -128,12 +117,12 @@ bool checkCoverageGap(const TargetFigures& f, std::vector<Warning>& warnings)
             }
         }
         if (ringFar != 0)
-            items.push_back(format("el %d: %zu of %zu up to %.1f deg", f.elevs[r.ring], ringFar, count, largest));
+            items.push_back(formatString("el %d: %zu of %zu up to %.1f deg", f.elevs[r.ring], ringFar, count, largest));
         far += ringFar;
     }
     if (far == 0)
         return false;
-    const std::string head = format("%zu of %zu targets lie farther than %g degrees from any measurement: ", far,
+    const std::string head = formatString("%zu of %zu targets lie farther than %g degrees from any measurement: ", far,
                                     targetCount(f), static_cast<double>(f.spacing));
     warnings.push_back({ "coverage-gap", listWithin(head, items, ", and %d more rings") });
     return true;
@@ -176,12 +165,12 @@ bool checkItdPlausible(const TargetFigures& f, std::vector<Warning>& warnings)
     }
     if (beyond != 0)
         warnings.push_back({ "itd-implausible",
-                             format("%zu targets have an %s beyond %g us, no head gives that; the largest is %.0f us "
+                             formatString("%zu targets have an %s beyond %g us, no head gives that; the largest is %.0f us "
                                     "at el %d az %g",
                                     beyond, lagName(f), kItdLimitMicroseconds, worstLag, lagElev, lagAz) });
     if (jumps != 0)
         warnings.push_back({ "itd-implausible",
-                             format("%zu steps between neighbouring azimuths change the %s by more than %g us; the "
+                             formatString("%zu steps between neighbouring azimuths change the %s by more than %g us; the "
                                     "largest is %.0f us on ring el %d between az %g and %g",
                                     jumps, lagName(f), jumpLimit, worstJump, jumpElev, jumpFrom, jumpTo) });
     return beyond != 0 || jumps != 0;
@@ -224,7 +213,7 @@ bool checkResponses(const TargetFigures& f, const float* responses, std::size_t 
     if (silentTargets != 0)
     {
         warnings.push_back({ "response-silent",
-                             format("%zu of %zu targets have an ear whose response is all zeros; the first is target "
+                             formatString("%zu of %zu targets have an ear whose response is all zeros; the first is target "
                                     "%zu (%s, measurement %d)",
                                     silentTargets, count, firstSilent, firstEar, measurementOf(firstSilent)) });
         fired = true;
@@ -232,7 +221,7 @@ bool checkResponses(const TargetFigures& f, const float* responses, std::size_t 
     if (peak > kPeakLimit)
     {
         warnings.push_back({ "level-high",
-                             format("the largest sample is %.3g (%.1f dB above full scale, limit %g) at target %zu "
+                             formatString("the largest sample is %.3g (%.1f dB above full scale, limit %g) at target %zu "
                                     "(measurement %d); the responses look unnormalised",
                                     static_cast<double>(peak), 20.0 * std::log10(static_cast<double>(peak)),
                                     static_cast<double>(kPeakLimit), peakTarget, measurementOf(peakTarget)) });

@@ -1,25 +1,14 @@
 #include "report/Markup.h"
 #include "report/Report.h"
 
+#include "batch/messages/FormatString.h"
 #include "dsp/fft.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 
 namespace
 {
-std::string format(const char* fmt, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
-
 // A plot's drawing area inside its SVG.
 struct Frame
 {
@@ -38,43 +27,43 @@ struct Frame
 
 std::string point(double x, double y)
 {
-    return format("%.1f,%.1f", x, y);
+    return formatString("%.1f,%.1f", x, y);
 }
 
 // Blue for the lowest elevations through green to red for the highest.
 std::string ringColour(std::int32_t elevation)
 {
     const double hue = 240.0 - (std::min(std::max(elevation, -90), 90) + 90) / 180.0 * 240.0;
-    return format("hsl(%.0f,75%%,42%%)", hue);
+    return formatString("hsl(%.0f,75%%,42%%)", hue);
 }
 
 // Green (on a measurement) through yellow to red (a spacing away or farther).
 std::string errorColour(double share)
 {
     const double u = std::min(std::max(share, 0.0), 1.0);
-    return format("hsl(%.0f,80%%,%.0f%%)", 120.0 * (1.0 - u), 45.0 + 10.0 * (1.0 - u));
+    return formatString("hsl(%.0f,80%%,%.0f%%)", 120.0 * (1.0 - u), 45.0 + 10.0 * (1.0 - u));
 }
 
 std::string svgOpen(double width, double height, const std::string& label)
 {
-    return format("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"",
+    return formatString("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"",
                   width, height)
            + xmlText(label) + "\">\n";
 }
 
 std::string text(double x, double y, const std::string& s, const char* anchor = "middle", const char* extra = "")
 {
-    return format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"%s\"%s>", x, y, anchor, extra) + xmlText(s) + "</text>\n";
+    return formatString("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"%s\"%s>", x, y, anchor, extra) + xmlText(s) + "</text>\n";
 }
 
 std::string line(double x1, double y1, double x2, double y2, const char* cls)
 {
-    return format("<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", cls, x1, y1, x2, y2);
+    return formatString("<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", cls, x1, y1, x2, y2);
 }
 
 std::string frameBox(const Frame& f)
 {
-    return format("<rect class=\"frame\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", f.left, f.top,
+    return formatString("<rect class=\"frame\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"/>\n", f.left, f.top,
                   f.width, f.height);
 }
 
@@ -84,7 +73,7 @@ std::string azimuthAxis(const Frame& f)
     for (int az = 0; az <= 360; az += 45)
     {
         out += line(f.x(az), f.top, f.x(az), f.top + f.height, az % 90 == 0 ? "grid" : "grid minor");
-        out += text(f.x(az), f.top + f.height + 16, format("%d", az));
+        out += text(f.x(az), f.top + f.height + 16, formatString("%d", az));
     }
     out += text(f.left + f.width / 2, f.top + f.height + 34, "azimuth (degrees, 90 = left)");
     return out;
@@ -106,10 +95,10 @@ std::string itdPlot(const ReportContent& r)
     for (double v = -range; v <= range + 1e-9; v += step)
     {
         out += line(f.left, f.y(v), f.left + f.width, f.y(v), v == 0.0 ? "grid zero" : "grid");
-        out += text(f.left - 6, f.y(v) + 4, format("%.0f", v), "end");
+        out += text(f.left - 6, f.y(v) + 4, formatString("%.0f", v), "end");
     }
     out += text(18, f.top + f.height / 2, t.lagsAreOnsets ? "onset difference (\u00b5s)" : "ITD (\u00b5s)", "middle",
-                format(" transform=\"rotate(-90 18 %.1f)\"", f.top + f.height / 2).c_str());
+                formatString(" transform=\"rotate(-90 18 %.1f)\"", f.top + f.height / 2).c_str());
 
     std::size_t first = 0;
     std::string horizontal;  // drawn last, on top
@@ -122,9 +111,9 @@ std::string itdPlot(const ReportContent& r)
         const std::string colour = isHorizontal ? "#000" : ringColour(t.elevs[ring]);
         std::string shape;
         if (count == 1)
-            shape = format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"", f.x(t.azimuth[first]),
+            shape = formatString("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"", f.x(t.azimuth[first]),
                            f.y(t.lagMicroseconds[first]))
-                    + colour + "\"><title>" + format("el %d", t.elevs[ring]) + "</title></circle>\n";
+                    + colour + "\"><title>" + formatString("el %d", t.elevs[ring]) + "</title></circle>\n";
         else
         {
             shape = "<polyline class=\"" + std::string(isHorizontal ? "curve horizontal" : "curve") + "\" stroke=\""
@@ -136,7 +125,7 @@ std::string itdPlot(const ReportContent& r)
                 const double v = std::min(std::max(t.lagMicroseconds[k], -range), range);
                 shape += (a == 0 ? "" : " ") + point(f.x(az), f.y(std::isfinite(v) ? v : 0.0));
             }
-            shape += "\"><title>" + format("el %d", t.elevs[ring]) + "</title></polyline>\n";
+            shape += "\"><title>" + formatString("el %d", t.elevs[ring]) + "</title></polyline>\n";
         }
         (isHorizontal ? horizontal : out) += shape;
         first += count;
@@ -151,7 +140,7 @@ std::string itdPlot(const ReportContent& r)
         const bool isHorizontal = t.elevs[ring] == 0;
         out += "<span class=\"" + std::string(isHorizontal ? "key horizontal" : "key") + "\"><span class=\"swatch\" "
                "style=\"background:" + (isHorizontal ? std::string("#000") : ringColour(t.elevs[ring])) + "\"></span>"
-               + format("el %d", t.elevs[ring]) + "</span> ";
+               + formatString("el %d", t.elevs[ring]) + "</span> ";
     }
     out += "</p>\n";
     return out;
@@ -179,14 +168,14 @@ std::string coveragePlot(const ReportContent& r)
             const double error = t.errorDegrees[k];
             // A cell centred on its azimuth; the one at 0 wraps to the right edge.
             const double centre = t.azimuth[k];
-            const std::string title = "<title>" + format("el %d az %g: %.2f deg", t.elevs[ring], t.azimuth[k], error)
+            const std::string title = "<title>" + formatString("el %d az %g: %.2f deg", t.elevs[ring], t.azimuth[k], error)
                                       + "</title>";
             for (double shift : { 0.0, 360.0 })
             {
                 const double x0 = std::max(0.0, centre + shift - width / 2), x1 = std::min(360.0, centre + shift + width / 2);
                 if (x1 <= x0)
                     continue;
-                out += format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"", f.x(x0), f.y(top),
+                out += formatString("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"", f.x(x0), f.y(top),
                               f.x(x1) - f.x(x0), f.y(bottom) - f.y(top))
                        + errorColour(error / spacing) + "\">" + title + "</rect>\n";
             }
@@ -197,29 +186,29 @@ std::string coveragePlot(const ReportContent& r)
     for (int el = -90; el <= 90; el += 30)
     {
         out += line(f.left, f.y(el), f.left + f.width, f.y(el), "grid");
-        out += text(f.left - 6, f.y(el) + 4, format("%d", el), "end");
+        out += text(f.left - 6, f.y(el) + 4, formatString("%d", el), "end");
     }
     out += text(18, f.top + f.height / 2, "elevation (degrees)", "middle",
-                format(" transform=\"rotate(-90 18 %.1f)\"", f.top + f.height / 2).c_str());
+                formatString(" transform=\"rotate(-90 18 %.1f)\"", f.top + f.height / 2).c_str());
     out += "<g class=\"measured\">\n";
     for (const ReportDirection& d : r.measured)
     {
         double az = std::fmod(d.azimuth, 360.0);
         if (az < 0.0)
             az += 360.0;
-        out += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.6\"/>\n", f.x(az), f.y(d.elevation));
+        out += formatString("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.6\"/>\n", f.x(az), f.y(d.elevation));
     }
     out += "</g>\n";
 
     // The colour scale.
     const double barTop = 394, barLeft = 70, barWidth = 300;
     for (int i = 0; i < 30; ++i)
-        out += format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"12\" fill=\"", barLeft + i * barWidth / 30,
+        out += formatString("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"12\" fill=\"", barLeft + i * barWidth / 30,
                       barTop, barWidth / 30 + 0.5)
                + errorColour(i / 29.0) + "\"/>\n";
     out += text(barLeft, barTop + 28, "0 deg", "start");
-    out += text(barLeft + barWidth, barTop + 28, format("%g deg (the spacing) or more", spacing), "end");
-    out += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" class=\"dot\"/>\n", barLeft + barWidth + 40, barTop + 6);
+    out += text(barLeft + barWidth, barTop + 28, formatString("%g deg (the spacing) or more", spacing), "end");
+    out += formatString("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" class=\"dot\"/>\n", barLeft + barWidth + 40, barTop + 6);
     out += text(barLeft + barWidth + 48, barTop + 10, "measured direction", "start");
     out += "</svg>\n";
     return out;
@@ -240,22 +229,22 @@ std::string magnitudePlot(const ResponseView& v, double samplingRate)
     const double yTop = std::ceil(top / 10.0) * 10.0;
     const double lowest = std::max(20.0, binHz);
     const Frame f { 52, 24, 290, 190, lowest, samplingRate / 2, yTop - 60.0, yTop, true };
-    std::string out = svgOpen(360, 254, format("Magnitude responses at azimuth %g", v.azimuth));
-    out += text(f.left + f.width / 2, 16, format("azimuth %g, elevation 0", v.azimuth), "middle", " class=\"title\"");
+    std::string out = svgOpen(360, 254, formatString("Magnitude responses at azimuth %g", v.azimuth));
+    out += text(f.left + f.width / 2, 16, formatString("azimuth %g, elevation 0", v.azimuth), "middle", " class=\"title\"");
     out += frameBox(f);
     for (double hz : { 100.0, 1000.0, 10000.0 })
         if (hz > f.x0 && hz < f.x1)
         {
             out += line(f.x(hz), f.top, f.x(hz), f.top + f.height, "grid");
-            out += text(f.x(hz), f.top + f.height + 14, hz >= 1000.0 ? format("%gk", hz / 1000.0) : format("%g", hz));
+            out += text(f.x(hz), f.top + f.height + 14, hz >= 1000.0 ? formatString("%gk", hz / 1000.0) : formatString("%g", hz));
         }
     for (double db = f.y0; db <= f.y1 + 1e-9; db += 10.0)
     {
         out += line(f.left, f.y(db), f.left + f.width, f.y(db), "grid");
-        out += text(f.left - 4, f.y(db) + 4, format("%.0f", db), "end");
+        out += text(f.left - 4, f.y(db) + 4, formatString("%.0f", db), "end");
     }
     out += text(f.left + f.width / 2, f.top + f.height + 30, "frequency (Hz)");
-    out += text(12, f.top + f.height / 2, "dB", "middle", format(" transform=\"rotate(-90 12 %.1f)\"", f.top + f.height / 2).c_str());
+    out += text(12, f.top + f.height / 2, "dB", "middle", formatString(" transform=\"rotate(-90 12 %.1f)\"", f.top + f.height / 2).c_str());
     for (int c = 0; c < 4; ++c)
     {
         out += std::string("<polyline class=\"") + classes[c] + "\" points=\"";
@@ -362,25 +351,25 @@ std::string reportPage(const ReportContent& r)
     out += row("Input", r.sourcePath);
     out += row("SHA-256", r.sha256);
     out += row("Conventions", r.conventions + " " + r.version);
-    out += row("Sampling rate", format("%g Hz", r.samplingRate));
-    out += row("Measurements", format("%d, of %d samples each", r.measurements, r.samples));
+    out += row("Sampling rate", formatString("%g Hz", r.samplingRate));
+    out += row("Measurements", formatString("%d, of %d samples each", r.measurements, r.samples));
     std::string treatment = r.treatment;
     if (r.treatment == "crop")
-        treatment += format(", threshold %d dB below the peak", r.cropThreshold);
+        treatment += formatString(", threshold %d dB below the peak", r.cropThreshold);
     out += row("Treatment", treatment);
     std::string rings;
     for (std::size_t i = 0; i < t.elevs.size(); ++i)
-        rings += format("%s%d (%d)", i == 0 ? "" : ", ", t.elevs[i], i < t.numAz.size() ? t.numAz[i] : 0);
-    out += row("Grid", format("%g degrees spacing, %zu rings, %zu targets", static_cast<double>(t.spacing),
+        rings += formatString("%s%d (%d)", i == 0 ? "" : ", ", t.elevs[i], i < t.numAz.size() ? t.numAz[i] : 0);
+    out += row("Grid", formatString("%g degrees spacing, %zu rings, %zu targets", static_cast<double>(t.spacing),
                               t.elevs.size(), t.measurement.size()));
     out += row("Rings, elevation (azimuths)", rings);
     double largest = 0.0, sum = 0.0;
     for (double e : t.errorDegrees)
         largest = std::max(largest, e), sum += e;
     out += row("Distance to the nearest measurement",
-               format("largest %.2f degrees, average %.2f degrees", largest,
+               formatString("largest %.2f degrees, average %.2f degrees", largest,
                       t.errorDegrees.empty() ? 0.0 : sum / static_cast<double>(t.errorDegrees.size())));
-    out += row("Set written", format("%s (%d Hz, %d coefficients per ear, %s)", r.setPath.c_str(), r.sampRate,
+    out += row("Set written", formatString("%s (%d Hz, %d coefficients per ear, %s)", r.setPath.c_str(), r.sampRate,
                                      r.numBCoeff, r.itds.empty() ? "no ITDs" : "with ITDs"));
     out += "</table>\n";
     out += "<h2>Warnings</h2>\n";
