@@ -5,15 +5,16 @@ bool openSofaInput(PrintMsgI& sink, const std::string& sofaPath, SofaInput& inpu
     input = SofaInput();
     sink.printMsg("==========\nSOFA filename: %s\n", sofaPath.c_str());
 
-    auto file = std::make_unique<sofa::File>(sofaPath);
-    if (!file->IsValid())
+    // The general check, then the convention's: the convention view shares the
+    // one open file and the general check that it has passed (a second open
+    // and check of the same file could only pass the same way).
+    auto hrir = std::make_unique<sofa::SimpleFreeFieldHRIR>(sofaPath);
+    if (!hrir->File::IsValid())
     {
         sink.printMsg("not a valid SOFA file\n");
         return false;
     }
-
-    auto hrir = std::make_unique<sofa::SimpleFreeFieldHRIR>(sofaPath);
-    if (!hrir->IsValid())
+    if (!hrir->IsValidConvention())
     {
         sink.printMsg("not a valid SimpleFreeFieldHRIR\n");
         return false;
@@ -40,7 +41,7 @@ bool openSofaInput(PrintMsgI& sink, const std::string& sofaPath, SofaInput& inpu
         return false;
     }
 
-    input.file = std::move(file);
+    input.file = hrir.get();
     input.hrir = std::move(hrir);
     input.samplingRate = samplingRate;
     input.M = M;

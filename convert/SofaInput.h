@@ -1,6 +1,6 @@
 #pragma once
 
-// First stage of a file's conversion: announce, open twice, check, read the facts.
+// First stage of a file's conversion: announce, open, check, read the facts.
 
 #include "batch/messages/PrintMsgI.h"
 #include "sofa/sofasimplefreefieldhrir.h"
@@ -11,8 +11,10 @@
 
 struct SofaInput
 {
-    std::unique_ptr<sofa::File> file;                 // general SOFA view: source positions
-    std::unique_ptr<sofa::SimpleFreeFieldHRIR> hrir;  // convention view: rate, sizes, Data.IR
+    // The file seen two ways: the convention view (rate, sizes, Data.IR) owns
+    // it, the general SOFA view (source positions) is the same object.
+    std::unique_ptr<sofa::SimpleFreeFieldHRIR> hrir;
+    sofa::File* file = nullptr;
     double samplingRate = 0.0;
     std::int32_t M = 0;
     std::int32_t R = 0;

@@ -22,9 +22,11 @@ SimpleFreeFieldHRIR::~SimpleFreeFieldHRIR() = default;
 
 bool SimpleFreeFieldHRIR::IsValid()
 {
-    if (!File::IsValid())
-        return false;
+    return File::IsValid() && IsValidConvention();
+}
 
+bool SimpleFreeFieldHRIR::IsValidConvention()
+{
     EnsureGlobalAttribute("DatabaseName");
     if (GetAttributeText("DataType") != "FIR")
         Fail("'DataType' shall be FIR", __LINE__);

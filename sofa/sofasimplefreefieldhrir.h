@@ -15,7 +15,10 @@ public:
                                  netCDF::NcFile::FileMode mode = netCDF::NcFile::read);
     ~SimpleFreeFieldHRIR() override;
 
+    // The general check, then the convention's rules.
     bool IsValid() override;
+    // The convention's rules alone, for a file whose general check has passed.
+    bool IsValidConvention();
 };
 
 } // namespace sofa
