@@ -14,7 +14,9 @@
 #include "report/Report.h"
 #include "report/Sha256.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -240,7 +242,8 @@ float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float
     return 0.0f;
 }
 
-// Measurement m's pair as floats, zero-padded to the stored length, treated.
+// Measurement m's pair as floats, zero-padded to the stored length (left and
+// right are resized to it, whatever they held), treated.
 // False when a result is not finite (responses near the float range can
 // overflow the transforms). Pure: it may run on a second core.
 bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float>& left, std::vector<float>& right,
@@ -248,15 +251,14 @@ bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float
 {
     const auto length = static_cast<std::size_t>(c.length);
     const auto samples = static_cast<std::size_t>(c.input.N);
-    left.assign(length, 0.0f);
-    right.assign(length, 0.0f);
     const double* leftSource = &c.block[(static_cast<std::size_t>(m) * 2 + 0) * samples];
     const double* rightSource = &c.block[(static_cast<std::size_t>(m) * 2 + 1) * samples];
-    for (std::size_t n = 0; n < samples; ++n)
-    {
-        left[n] = static_cast<float>(leftSource[n]);
-        right[n] = static_cast<float>(rightSource[n]);
-    }
+    left.resize(length);
+    right.resize(length);
+    toFloats(leftSource, samples, left.data());
+    toFloats(rightSource, samples, right.data());
+    std::fill(left.begin() + static_cast<std::ptrdiff_t>(samples), left.end(), 0.0f);
+    std::fill(right.begin() + static_cast<std::ptrdiff_t>(samples), right.end(), 0.0f);
 
     itd = treatPair(c.treatment, left, right, static_cast<float>(c.input.samplingRate),
                     static_cast<float>(c.cropThresh));
@@ -273,12 +275,13 @@ bool treatAndStore(FileConversion& c)
 {
     const std::vector<std::int32_t>& measurement = c.map.measurement;
     const std::size_t targets = measurement.size();
-    const auto treatRun = [&c, &measurement, targets](std::size_t first) {
+    std::vector<float> buffers[2][2];  // left and right of each worker
+    const auto treatRun = [&c, &measurement, targets, &buffers](std::size_t first, int worker) {
         const std::int32_t m = measurement[first];
         if (first > 0 && measurement[first - 1] == m)
             return true;  // stored with its run
-        std::vector<float> left;
-        std::vector<float> right;
+        std::vector<float>& left = buffers[worker][0];
+        std::vector<float>& right = buffers[worker][1];
         float itd = 0.0f;
         if (!treatMeasurement(c, m, left, right, itd))
             return false;

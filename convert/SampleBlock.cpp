@@ -80,3 +80,15 @@ bool allSamplesUsable(const double* samples, std::size_t count)
             return false;
     return true;
 }
+
+void toFloats(const double* samples, std::size_t count, float* floats)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Two per instruction, with the rounding of the scalar conversion.
+    for (; i + 1 < count; i += 2)
+        _mm_storel_pi(reinterpret_cast<__m64*>(floats + i), _mm_cvtpd_ps(_mm_loadu_pd(samples + i)));
+#endif
+    for (; i < count; ++i)
+        floats[i] = static_cast<float>(samples[i]);
+}

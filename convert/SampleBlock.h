@@ -27,3 +27,6 @@ private:
 
 // True when every sample is finite as a 32-bit float too (NaN is not).
 bool allSamplesUsable(const double* samples, std::size_t count);
+
+// count samples rounded to 32-bit floats (as a cast rounds them).
+void toFloats(const double* samples, std::size_t count, float* floats);

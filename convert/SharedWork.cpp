@@ -9,7 +9,7 @@
 
 struct SharedWork::Run
 {
-    Run(std::size_t count, std::function<bool(std::size_t)> item) : count(count), item(std::move(item)), failed(count) {}
+    Run(std::size_t count, SharedItem item) : count(count), item(std::move(item)), failed(count) {}
 
     void fail(std::size_t i, std::exception_ptr error)
     {
@@ -23,7 +23,7 @@ struct SharedWork::Run
     }
 
     // Takes items until they run out, one fails or the run halts.
-    void work(const std::function<bool()>* shouldStop)
+    void work(const std::function<bool()>* shouldStop, int worker)
     {
         while (!halt)
         {
@@ -38,7 +38,7 @@ struct SharedWork::Run
                 return;
             try
             {
-                if (!item(i))
+                if (!item(i, worker))
                     fail(i, nullptr);
             }
             catch (...)
@@ -49,7 +49,7 @@ struct SharedWork::Run
     }
 
     const std::size_t count;
-    const std::function<bool(std::size_t)> item;
+    const SharedItem item;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> halt{false};
     bool stopped = false;  // written by the creating thread only
@@ -59,7 +59,7 @@ struct SharedWork::Run
     std::thread helper;
 };
 
-SharedWork::SharedWork(std::size_t count, bool useHelper, std::function<bool(std::size_t)> item)
+SharedWork::SharedWork(std::size_t count, bool useHelper, SharedItem item)
     : run(std::make_unique<Run>(count, std::move(item)))
 {
     if (!useHelper || count < 2 || std::thread::hardware_concurrency() < 2)
@@ -67,7 +67,7 @@ SharedWork::SharedWork(std::size_t count, bool useHelper, std::function<bool(std
     try
     {
         Run* shared = run.get();
-        run->helper = std::thread([shared] { shared->work(nullptr); });
+        run->helper = std::thread([shared] { shared->work(nullptr, 1); });
     }
     catch (const std::system_error&)
     {
@@ -84,7 +84,7 @@ SharedWork::~SharedWork()
 
 SharedWorkResult SharedWork::finish(const std::function<bool()>& shouldStop)
 {
-    run->work(&shouldStop);
+    run->work(&shouldStop, 0);
     if (run->helper.joinable())
         run->helper.join();
     if (run->failure)
@@ -92,7 +92,7 @@ SharedWorkResult SharedWork::finish(const std::function<bool()>& shouldStop)
     return {run->failed, run->stopped};
 }
 
-SharedWorkResult shareWork(std::size_t count, bool useHelper, const std::function<bool(std::size_t)>& item,
+SharedWorkResult shareWork(std::size_t count, bool useHelper, const SharedItem& item,
                            const std::function<bool()>& shouldStop)
 {
     return SharedWork(count, useHelper, item).finish(shouldStop);

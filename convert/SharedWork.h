@@ -13,7 +13,11 @@ struct SharedWorkResult
     bool stopped;        // shouldStop answered true before every item was taken
 };
 
-// Runs item(i) once for each i in [0, count), handed out in ascending order;
+// item(i, worker) for one item i; worker is 0 on the creating thread and 1 on
+// the helper, so that each may keep scratch space of its own. False: failed.
+using SharedItem = std::function<bool(std::size_t, int)>;
+
+// Runs item i once for each i in [0, count), handed out in ascending order;
 // each item must touch only its own results. With a helper (asked for, and
 // the machine has a second core) the helper starts taking items at once, and
 // the creating thread joins in when it calls finish(), so it may do other
@@ -22,7 +26,7 @@ struct SharedWorkResult
 class SharedWork
 {
 public:
-    SharedWork(std::size_t count, bool useHelper, std::function<bool(std::size_t)> item);
+    SharedWork(std::size_t count, bool useHelper, SharedItem item);
     ~SharedWork();  // without finish(): takes no further item and waits for the helper
 
     SharedWork(const SharedWork&) = delete;
@@ -39,5 +43,5 @@ private:
 };
 
 // SharedWork(count, useHelper, item).finish(shouldStop).
-SharedWorkResult shareWork(std::size_t count, bool useHelper, const std::function<bool(std::size_t)>& item,
+SharedWorkResult shareWork(std::size_t count, bool useHelper, const SharedItem& item,
                            const std::function<bool()>& shouldStop = {});

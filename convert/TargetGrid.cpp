@@ -208,7 +208,7 @@ struct TargetSearch::Search
         map.distance.assign(numTargets, 0.0);
         constexpr std::size_t kWorthASecondCore = std::size_t(1) << 18;  // distances computed
         const bool share = numTargets > kWorthASecondCore / std::max<std::size_t>(measured.size(), 1);
-        work = std::make_unique<SharedWork>(grid.elevs.size(), share, [this](std::size_t ring) {
+        work = std::make_unique<SharedWork>(grid.elevs.size(), share, [this](std::size_t ring, int) {
             searchRing(ring);
             return true;
         });

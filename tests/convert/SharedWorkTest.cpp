@@ -18,7 +18,7 @@ TEST(SharedWork, EveryItemRunsOnce)
     for (const bool helper : {false, true})
     {
         std::vector<std::atomic<int>> runs(5000);
-        const SharedWorkResult result = shareWork(runs.size(), helper, [&runs](std::size_t i) {
+        const SharedWorkResult result = shareWork(runs.size(), helper, [&runs](std::size_t i, int) {
             ++runs[i];
             return true;
         });
@@ -35,7 +35,7 @@ TEST(SharedWork, TheLowestFailureIsReportedWithEverythingBelowItDone)
     for (const bool throwAtLower : {false, true})
     {
         std::vector<std::atomic<int>> runs(2000);
-        const auto item = [&runs, throwAtLower](std::size_t i) {
+        const auto item = [&runs, throwAtLower](std::size_t i, int) {
             ++runs[i];
             if (i == 300 && throwAtLower)
                 throw std::runtime_error("item 300");
@@ -55,7 +55,7 @@ TEST(SharedWork, TheLowestFailureIsReportedWithEverythingBelowItDone)
     }
 
     // A false below a throw: no exception.
-    const SharedWorkResult result = shareWork(1000, true, [](std::size_t i) {
+    const SharedWorkResult result = shareWork(1000, true, [](std::size_t i, int) {
         if (i == 900)
             throw std::runtime_error("item 900");
         return i != 100;
@@ -68,7 +68,7 @@ TEST(SharedWork, AStopTakesNoFurtherItem)
     int asked = 0;
     int ran = 0;
     const SharedWorkResult alone = shareWork(
-        100, false, [&ran](std::size_t) { return ++ran > 0; }, [&asked] { return ++asked == 3; });
+        100, false, [&ran](std::size_t, int) { return ++ran > 0; }, [&asked] { return ++asked == 3; });
     EXPECT_TRUE(alone.stopped);
     EXPECT_EQ(alone.failed, 100u);
     EXPECT_EQ(ran, 2);
@@ -78,7 +78,7 @@ TEST(SharedWork, AStopTakesNoFurtherItem)
     std::atomic<int> helped{0};
     const SharedWorkResult shared = shareWork(
         100, true,
-        [&](std::size_t) {
+        [&](std::size_t, int) {
             while (!stopAsked)
                 std::this_thread::yield();
             ++helped;
