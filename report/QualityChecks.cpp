@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 // A warning line must fit one message of the sink with its prefix and line end.
@@ -176,6 +180,30 @@ bool checkItdPlausible(const TargetFigures& f, std::vector<Warning>& warnings)
     return beyond != 0 || jumps != 0;
 }
 
+namespace
+{
+
+// The largest |x[n]| of n < length (0 for none); the responses are finite.
+float largestMagnitude(const float* x, std::size_t length)
+{
+    std::size_t n = 0;
+    float largest = 0.0f;
+#if defined(__SSE2__)
+    const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 lanes = _mm_setzero_ps();
+    for (; n + 3 < length; n += 4)
+        lanes = _mm_max_ps(lanes, _mm_and_ps(_mm_loadu_ps(x + n), magnitudeMask));
+    float four[4];
+    _mm_storeu_ps(four, lanes);
+    largest = std::max(std::max(four[0], four[1]), std::max(four[2], four[3]));
+#endif
+    for (; n < length; ++n)
+        largest = std::max(largest, std::fabs(x[n]));
+    return largest;
+}
+
+} // namespace
+
 bool checkResponses(const TargetFigures& f, const float* responses, std::size_t count, std::size_t length,
                     std::vector<Warning>& warnings)
 {
@@ -187,18 +215,15 @@ bool checkResponses(const TargetFigures& f, const float* responses, std::size_t 
     std::size_t peakTarget = 0;
     for (std::size_t k = 0; k < count; ++k)
     {
+        // An ear is silent when its largest magnitude is 0; the peak's target is
+        // the first whose largest magnitude exceeds every earlier one.
         bool silent[2] = { true, true };
         for (int ear = 0; ear < 2; ++ear)
         {
-            const float* x = responses + (k * 2 + static_cast<std::size_t>(ear)) * length;
-            for (std::size_t n = 0; n < length; ++n)
-            {
-                const float magnitude = std::fabs(x[n]);
-                if (magnitude != 0.0f)
-                    silent[ear] = false;
-                if (magnitude > peak)
-                    peak = magnitude, peakTarget = k;
-            }
+            const float largest = largestMagnitude(responses + (k * 2 + static_cast<std::size_t>(ear)) * length, length);
+            silent[ear] = !(largest != 0.0f);
+            if (largest > peak)
+                peak = largest, peakTarget = k;
         }
         if (silent[0] || silent[1])
         {
