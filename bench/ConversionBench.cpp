@@ -1,5 +1,6 @@
 // Per-file conversion time for each treatment beside the time to open the file
-// and read Data.IR through the netCDF C library, with their ratios. The
+// and read Data.IR through the netCDF C library, with their ratios; and the
+// default treatment again with the report files written, with their cost. The
 // generated sets are written once per run (or reused from --sets-dir).
 //
 // usage: quillon-bench [--sets-dir DIR] [Google Benchmark flags]
@@ -58,13 +59,17 @@ void benchRead(benchmark::State& state, const std::string& path)
     }
 }
 
-void benchConvert(benchmark::State& state, const std::string& path, const std::string& outBase, int procOption)
+void benchConvert(benchmark::State& state, const std::string& path, const std::string& outBase, int procOption,
+                  bool report)
 {
     SilentSink sink;
+    ConversionOptions options;
+    options.writeReport = report;
     for (auto _ : state)
     {
         bool written = false;
-        if (!convertSofaFile(sink, path, outBase, procOption, kDefaultCropThresholdDb, {}, &written) || !written)
+        if (!convertSofaFile(sink, path, outBase, procOption, kDefaultCropThresholdDb, options, {}, &written)
+            || !written)
         {
             state.SkipWithError("conversion failed");
             break;
@@ -136,6 +141,18 @@ public:
                     std::printf(" %10.2f %6.2fx", converted * 1e3, converted / read);
             }
             std::printf("\n");
+        }
+
+        // What the report files add to a conversion with the default treatment.
+        const std::string plain = treatmentName(kDefaultTreatment);
+        std::printf("\n%-36s %10s %10s %10s\n", "file (median ms)", plain.c_str(), "+report", "cost");
+        for (const BenchFile& file : files)
+        {
+            const double without = median(plain + "/" + file.name);
+            const double with = median("report/" + file.name);
+            if (without > 0.0 && with > 0.0)
+                std::printf("%-36s %10.2f %10.2f %9.1f%%\n", file.name.c_str(), without * 1e3, with * 1e3,
+                            (with - without) / without * 100.0);
         }
     }
 
@@ -211,10 +228,15 @@ int main(int argc, char* argv[])
             const std::string name = treatmentName(treatment);
             const std::string outBase = std::string(scratch) + "/" + file.name + "_" + name;
             benchmark::RegisterBenchmark((name + "/" + file.name).c_str(), benchConvert, file.path, outBase,
-                                         toProcOption(treatment))
+                                         toProcOption(treatment), false)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }
+        benchmark::RegisterBenchmark(("report/" + file.name).c_str(), benchConvert, file.path,
+                                     std::string(scratch) + "/" + file.name + "_report",
+                                     toProcOption(kDefaultTreatment), true)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     }
 
     RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular

@@ -213,23 +213,23 @@ bool checkResponses(const TargetFigures& f, const float* responses, std::size_t 
     const char* firstEar = "";
     float peak = 0.0f;
     std::size_t peakTarget = 0;
+    float earPeak[2] = { 0.0f, 0.0f };
     for (std::size_t k = 0; k < count; ++k)
     {
-        // An ear is silent when its largest magnitude is 0; the peak's target is
-        // the first whose largest magnitude exceeds every earlier one.
-        bool silent[2] = { true, true };
-        for (int ear = 0; ear < 2; ++ear)
+        // A target that holds the same measurement as the one before holds the
+        // same pair. An ear is silent when its largest magnitude is 0; the peak's
+        // target is the first whose largest magnitude exceeds every earlier one.
+        const bool repeated = k > 0 && k < f.measurement.size() && f.measurement[k] == f.measurement[k - 1];
+        for (int ear = 0; ear < 2 && !repeated; ++ear)
         {
             const float largest = largestMagnitude(responses + (k * 2 + static_cast<std::size_t>(ear)) * length, length);
-            silent[ear] = !(largest != 0.0f);
+            earPeak[ear] = largest;
             if (largest > peak)
                 peak = largest, peakTarget = k;
         }
-        if (silent[0] || silent[1])
-        {
-            if (silentTargets++ == 0)
-                firstSilent = k, firstEar = silent[0] && silent[1] ? "both ears" : silent[0] ? "left ear" : "right ear";
-        }
+        const bool silent[2] = { earPeak[0] == 0.0f, earPeak[1] == 0.0f };
+        if ((silent[0] || silent[1]) && silentTargets++ == 0)
+            firstSilent = k, firstEar = silent[0] && silent[1] ? "both ears" : silent[0] ? "left ear" : "right ear";
     }
     const auto measurementOf = [&f](std::size_t k) {
         return k < f.measurement.size() ? f.measurement[k] : -1;

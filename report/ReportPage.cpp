@@ -5,6 +5,7 @@
 #include "dsp/fft.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace
@@ -25,9 +26,21 @@ struct Frame
     double y(double v) const { return top + (y1 - v) / (y1 - y0) * height; }
 };
 
+// One decimal, as "%.1f" gives it, without printf's cost (a page has thousands).
+void appendTenths(std::string& out, double v)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 1);
+    out.append(text, result.ptr);
+}
+
 std::string point(double x, double y)
 {
-    return formatString("%.1f,%.1f", x, y);
+    std::string out;
+    appendTenths(out, x);
+    out += ',';
+    appendTenths(out, y);
+    return out;
 }
 
 // Blue for the lowest elevations through green to red for the highest.
@@ -196,7 +209,11 @@ std::string coveragePlot(const ReportContent& r)
         double az = std::fmod(d.azimuth, 360.0);
         if (az < 0.0)
             az += 360.0;
-        out += formatString("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.6\"/>\n", f.x(az), f.y(d.elevation));
+        out += "<circle cx=\"";
+        appendTenths(out, f.x(az));
+        out += "\" cy=\"";
+        appendTenths(out, f.y(d.elevation));
+        out += "\" r=\"1.6\"/>\n";
     }
     out += "</g>\n";
 

@@ -7,6 +7,12 @@
 #include <memory>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define QUILLON_SHA_EXTENSIONS 1
+#endif
+
 namespace
 {
 constexpr std::uint32_t kRound[64] = {
@@ -24,14 +30,9 @@ inline std::uint32_t rotateRight(std::uint32_t x, int n)
 {
     return (x >> n) | (x << (32 - n));
 }
-} // namespace
 
-Sha256::Sha256()
-    : state { 0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19 }
-{
-}
-
-void Sha256::compress(const std::uint8_t* block)
+// One block, by the book.
+void compressPortable(std::array<std::uint32_t, 8>& state, const std::uint8_t* block)
 {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i)
@@ -72,6 +73,82 @@ void Sha256::compress(const std::uint8_t* block)
     state[7] += h;
 }
 
+#if QUILLON_SHA_EXTENSIONS
+bool hasShaExtensions()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSSE3) || !(c & bit_SSE4_1))
+        return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA);
+}
+
+// Four rounds per step on the SHA extensions; the state is kept as the
+// instructions want it, ABEF and CDGH.
+__attribute__((target("sha,sse4.1,ssse3"))) void compressWithExtensions(std::uint32_t* state,
+                                                                          const std::uint8_t* blocks,
+                                                                          std::size_t count)
+{
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+    const __m128i badc = _mm_shuffle_epi32(dcba, 0xB1);
+    hgfe = _mm_shuffle_epi32(hgfe, 0x1B);
+    __m128i abef = _mm_alignr_epi8(badc, hgfe, 8);
+    __m128i cdgh = _mm_blend_epi16(hgfe, badc, 0xF0);
+
+    for (; count != 0; --count, blocks += 64)
+    {
+        const __m128i abefBefore = abef, cdghBefore = cdgh;
+        __m128i w[16];
+        for (int i = 0; i < 16; ++i)
+        {
+            if (i < 4)
+                w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), byteSwap);
+            else
+                w[i] = _mm_sha256msg2_epu32(_mm_add_epi32(_mm_sha256msg1_epu32(w[i - 4], w[i - 3]),
+                                                          _mm_alignr_epi8(w[i - 1], w[i - 2], 4)),
+                                            w[i - 1]);
+            __m128i message = _mm_add_epi32(w[i], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * i)));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+            message = _mm_shuffle_epi32(message, 0x0E);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, message);
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+#endif
+} // namespace
+
+Sha256::Sha256(bool portableOnly)
+    : state { 0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19 }
+{
+#if QUILLON_SHA_EXTENSIONS
+    static const bool available = hasShaExtensions();
+    hardware = available && !portableOnly;
+#else
+    (void)portableOnly;
+#endif
+}
+
+void Sha256::compress(const std::uint8_t* blocks, std::size_t count)
+{
+#if QUILLON_SHA_EXTENSIONS
+    if (hardware)
+    {
+        compressWithExtensions(state.data(), blocks, count);
+        return;
+    }
+#endif
+    for (; count != 0; --count, blocks += 64)
+        compressPortable(state, blocks);
+}
+
 void Sha256::update(const void* bytes, std::size_t count)
 {
     const auto* in = static_cast<const std::uint8_t*>(bytes);
@@ -85,11 +162,12 @@ void Sha256::update(const void* bytes, std::size_t count)
         count -= take;
         if (pendingCount < pending.size())
             return;
-        compress(pending.data());
+        compress(pending.data(), 1);
         pendingCount = 0;
     }
-    for (; count >= 64; in += 64, count -= 64)
-        compress(in);
+    compress(in, count / 64);
+    in += count / 64 * 64;
+    count %= 64;
     if (count != 0)
         std::memcpy(pending.data(), in, count);
     pendingCount = count;
