@@ -169,6 +169,11 @@ MainComponent::MainComponent(QuillonApplication& application)
     kvClickComp = std::make_unique<KVClickComponent>();
     kvClickComp->setName("kvClickComp");
     place(*kvClickComp, 504, 16, 128, 64);
+    reportToggle = makeButton<juce::ToggleButton>(
+        "reportToggle", "Write report",
+        "Also write NAME.report.json and NAME.report.html beside each set: what the conversion did, "
+        "and what looks wrong");
+    place(*reportToggle, 368, 320, 128, 24);
 
     logo = juce::ImageCache::getFromMemory(BinaryData::logo_png, BinaryData::logo_pngSize);
 
@@ -205,6 +210,7 @@ MainComponent::~MainComponent()
     titleLabel.reset();
     versionLabel.reset();
     kvClickComp.reset();
+    reportToggle.reset();
 }
 
 void MainComponent::loadSettings()
@@ -226,6 +232,7 @@ void MainComponent::loadSettings()
     // Without notification: loading must not call back into the application.
     tooltipToggle->setToggleState(properties->getBoolValue("tooltips", false),
                                   juce::dontSendNotification);
+    reportToggle->setToggleState(properties->getBoolValue("report", false), juce::dontSendNotification);
 }
 
 void MainComponent::paint(juce::Graphics& g)
@@ -300,7 +307,7 @@ void MainComponent::buttonClicked(juce::Button* button)
     {
         app->setTooltipsEnabled(tooltipToggle->getToggleState());
     }
-    // recurseToggle flips its own state, which startConversion reads.
+    // recurseToggle and reportToggle flip their own state, which startConversion reads.
 }
 
 void MainComponent::updateProcButtons()
@@ -327,6 +334,7 @@ void MainComponent::saveSettings()
     properties->setValue("procOption", procOption);
     properties->setValue("cropThresh", getCropThresh());
     properties->setValue("tooltips", tooltipToggle->getToggleState());
+    properties->setValue("report", reportToggle->getToggleState());
 }
 
 void MainComponent::startConversion()
@@ -371,6 +379,7 @@ void MainComponent::startConversion()
 
     settings.procOption = procOption;
     settings.cropThresh = getCropThresh();
+    settings.report = reportToggle->getToggleState();
 
     thread.convert(&settings);
     converting = true;

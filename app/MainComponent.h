@@ -70,6 +70,7 @@ private:
     std::unique_ptr<juce::Label> titleLabel;
     std::unique_ptr<juce::Label> versionLabel;
     std::unique_ptr<KVClickComponent> kvClickComp;
+    std::unique_ptr<juce::ToggleButton> reportToggle;  // added after the others: none of them moves
 
     juce::Image logo;
 

@@ -116,8 +116,10 @@ bool ConvertThread::convertFile(const juce::String& inPath, const juce::File& ou
     const juce::File outPath = outDir.getChildFile(baseName);
     filesStarted++;
     bool written = false;
+    ConversionOptions options;
+    options.writeReport = settings->report;
     const bool ok = convertSofaFile(*this, inPath.toStdString(), outPath.getFullPathName().toStdString(),
-                                   settings->procOption, settings->cropThresh,
+                                   settings->procOption, settings->cropThresh, options,
                                    [this] {
                                        if (const SafePointHook hook = safePointHook.load())
                                            hook();

@@ -19,6 +19,7 @@ struct ConversionSettings
     bool recurse = false;  // directory input: also convert sub-directories
     int procOption = toProcOption(kDefaultTreatment); // a Treatment's value; others behave as none
     int cropThresh = kDefaultCropThresholdDb;         // dB below the peak, only its magnitude counts
+    bool report = false;   // also write each set's report files (NAME.report.json, NAME.report.html)
 };
 
 class ConvertThread : public juce::Thread, public PrintMsgI

@@ -8,6 +8,7 @@
 #include "fixtures/SofaFixture.h"
 
 #include <climits>
+#include <iterator>
 
 using apptest::AppTest;
 using apptest::countOf;
@@ -69,6 +70,11 @@ const ChildSpec childSpecs[] = {
       "This application converts SOFA format HRIR files to Tarnfield format", { 40, 8, 144, 40 } },
     { "versionLabel", nullptr, "", { 48, 488, 584, 24 } },
     { "kvClickComp", nullptr, nullptr, { 504, 16, 128, 64 } },
+    // The one addition comes last, in a free place: the others keep their places and order.
+    { "reportToggle", "Write report",
+      "Also write NAME.report.json and NAME.report.html beside each set: what the conversion did, and "
+      "what looks wrong",
+      { 368, 320, 128, 24 } },
 };
 
 juce::String textOf(juce::Component& c)
@@ -103,8 +109,8 @@ TEST_F(AppTest, ChildrenHaveTheirNamesTextsTooltipsAndBoundsInCreationOrder)
 {
     startApp();
     auto& main = component();
-    ASSERT_EQ(main.getNumChildComponents(), 19);
-    for (int i = 0; i < 19; ++i)
+    ASSERT_EQ(main.getNumChildComponents(), static_cast<int>(std::size(childSpecs)));
+    for (int i = 0; i < main.getNumChildComponents(); ++i)
     {
         const auto& spec = childSpecs[i];
         SCOPED_TRACE(spec.name);
@@ -309,6 +315,37 @@ TEST_F(AppTest, ConvertShowsStopThenConvertAndMessagesAccumulate)
     EXPECT_EQ(saved.at("inFile"), input);
     EXPECT_EQ(saved.at("outDir"), outDir);
     EXPECT_EQ(saved.at("procOption"), "0");
+}
+
+TEST_F(AppTest, ReportToggleIsOffAtFirstStoredAndWritesTheReportBesideEachSet)
+{
+    fixture::TempDir work;
+    const auto input = work.file("head.sofa");
+    fixture::writeSofa(input, smallSet());
+
+    startApp();
+    ASSERT_FALSE(child<juce::Button>("reportToggle").getToggleState());
+    child<juce::TextEditor>("inText").setText(juce::String::fromUTF8(input.c_str()));
+    child<juce::TextEditor>("outText").setText(juce::String::fromUTF8(work.path().c_str()));
+    pressConvert();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_TRUE(fileAt(work.file("head.txt")).existsAsFile());
+    EXPECT_FALSE(fileAt(work.file("head.report.html")).exists());
+    EXPECT_FALSE(status().contains("wrote report")) << status();
+
+    click("reportToggle");
+    pressConvert();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_TRUE(fileAt(work.file("head.report.json")).existsAsFile());
+    EXPECT_TRUE(fileAt(work.file("head.report.html")).existsAsFile());
+    EXPECT_TRUE(status().endsWith("wrote report: " + juce::String::fromUTF8(work.file("head.report.html").c_str())
+                                  + "\n"))
+        << status();
+
+    stopApp();
+    EXPECT_EQ(readSettings().at("report"), "1");
+    startApp();
+    EXPECT_TRUE(child<juce::Button>("reportToggle").getToggleState());
 }
 
 TEST_F(AppTest, RecurseToggleIsStoredAndUsedForDirectories)
