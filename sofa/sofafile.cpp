@@ -487,6 +487,15 @@ bool File::GetDataIR(double* values, unsigned d1, unsigned d2, unsigned d3) cons
     return true;
 }
 
+bool File::GetDataDelay(double* values, unsigned d1, unsigned d2) const
+{
+    const netCDF::NcVar delay = GetVariable("Data.Delay");
+    if (values == nullptr || !IsDouble(delay) || !HasShape(delay, Shape{d1, d2}))
+        return false;
+    delay.getVar(values);
+    return true;
+}
+
 bool File::GetSourcePosition(CoordinateType& type, UnitsType& units) const
 {
     const netCDF::NcVar position = GetVariable("SourcePosition");

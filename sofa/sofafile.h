@@ -104,6 +104,9 @@ public:
     bool GetSamplingRate(double& value) const;
     // values must hold d1*d2*d3 elements; untouched unless the shape matches.
     bool GetDataIR(double* values, unsigned d1, unsigned d2, unsigned d3) const;
+    // Data.Delay, in samples, when its shape is (d1, d2): (M, R) or (I, R) in
+    // a valid file. values must hold d1*d2 elements; untouched unless the shape matches.
+    bool GetDataDelay(double* values, unsigned d1, unsigned d2) const;
     bool GetSourcePosition(CoordinateType& type, UnitsType& units) const;
     // values must hold d1*d2 elements; untouched unless the shape matches.
     bool GetSourcePosition(double* values, unsigned d1, unsigned d2) const;

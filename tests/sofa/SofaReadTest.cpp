@@ -180,6 +180,36 @@ TEST_F(SofaRead, DataIROfAnotherShapeWritesNothing)
     EXPECT_FALSE(file.GetDataIR(nullptr, 4, 2, 8));
 }
 
+TEST_F(SofaRead, DataDelayOfEitherShape)
+{
+    SofaFixture perMeasurement;
+    perMeasurement.M = 3;
+    perMeasurement.delays = { 1.5, -2, 0, 7, 240, 267.25 };
+    perMeasurement.setShape("Data.Delay", { "M", "R" });
+    sofa::SimpleFreeFieldHRIR rows(write(perMeasurement));
+    std::vector<double> values(6, kSentinel);
+    ASSERT_TRUE(rows.GetDataDelay(values.data(), 3, 2));
+    EXPECT_EQ(values, perMeasurement.delays);
+    std::vector<double> untouched(6, kSentinel);
+    EXPECT_FALSE(rows.GetDataDelay(untouched.data(), 1, 2));
+    EXPECT_FALSE(rows.GetDataDelay(untouched.data(), 2, 3));
+    EXPECT_FALSE(rows.GetDataDelay(nullptr, 3, 2));
+    EXPECT_EQ(untouched, std::vector<double>(6, kSentinel));
+
+    SofaFixture single;
+    single.delays = { 12.5, 3 };
+    sofa::File one(write(single));
+    std::vector<double> pair(2, kSentinel);
+    EXPECT_FALSE(one.GetDataDelay(pair.data(), 4, 2));
+    ASSERT_TRUE(one.GetDataDelay(pair.data(), 1, 2));
+    EXPECT_EQ(pair, single.delays);
+
+    SofaFixture asFloat;
+    asFloat.setType("Data.Delay", ValueType::Float);
+    sofa::File floats(write(asFloat));
+    EXPECT_FALSE(floats.GetDataDelay(pair.data(), 1, 2));
+}
+
 TEST_F(SofaRead, SourcePositionTypeAndUnits)
 {
     {
