@@ -81,15 +81,31 @@ bool isUsableSamplingRate(double rate)
     return std::isfinite(rate) && rate >= 1.0 && rate < 2147483648.0;
 }
 
-// Finite, with elevations on the sphere: the target grid spans the measured
-// elevations, so one beyond +-90 degrees (past a rounding error) would give it
-// rings that no direction has, and a huge one an absurd or overflowing grid.
-bool allUsable(const std::vector<Position>& positions)
+// Elevations may pass the poles by this much: measured sets store a pole as
+// -90.0000076 and the like, and the grid's rounding puts such values on the
+// +-90 ring. Farther out the grid would get rings that no direction has, and a
+// huge elevation an absurd or overflowing grid.
+constexpr double kPoleTolerance = 0.01;
+
+// False after sending the reason for the first measurement whose position is
+// not finite or whose elevation lies beyond the poles.
+bool checkPositions(PrintMsgI& sink, const std::vector<Position>& positions)
 {
-    for (const Position& p : positions)
-        if (!std::isfinite(p.elevation) || !std::isfinite(p.azimuth) || !std::isfinite(p.distance)
-            || !(std::fabs(p.elevation) <= 90.0 + 1e-6))
+    for (std::size_t m = 0; m < positions.size(); ++m)
+    {
+        const Position& p = positions[m];
+        if (!(std::fabs(p.elevation) <= 90.0 + kPoleTolerance))
+        {
+            sink.printMsg("invalid values in SourcePosition: elevation %g at measurement %d\n", p.elevation,
+                          static_cast<int>(m));
             return false;
+        }
+        if (!std::isfinite(p.azimuth) || !std::isfinite(p.distance))
+        {
+            sink.printMsg("invalid values in SourcePosition\n");
+            return false;
+        }
+    }
     return true;
 }
 
@@ -136,11 +152,8 @@ bool placeMeasurements(FileConversion& c)
         c.sink.printMsg("expected one source position per measurement\n");
         return false;
     }
-    if (!allUsable(c.positions))
-    {
-        c.sink.printMsg("invalid values in SourcePosition\n");
+    if (!checkPositions(c.sink, c.positions))
         return false;
-    }
     for (Position& p : c.positions)
         p.distance = 1.0;
     c.measured = unitVectors(c.positions);

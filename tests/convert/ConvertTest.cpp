@@ -252,7 +252,13 @@ TEST(ConvertSofaFile, FailuresEndTheFileWithOneReason)
         { "NaN sample", [nan](fixture::SofaFixture& f) { f.ir[5] = nan; }, "invalid values in Data.IR\n" },
         { "infinite sample", [inf](fixture::SofaFixture& f) { f.ir[17] = -inf; }, "invalid values in Data.IR\n" },
         { "sample beyond float", [](fixture::SofaFixture& f) { f.ir[3] = 1e300; }, "invalid values in Data.IR\n" },
-        { "NaN position", [nan](fixture::SofaFixture& f) { f.sourcePositions[2][1] = nan; }, "invalid values in SourcePosition\n" },
+        { "NaN azimuth", [nan](fixture::SofaFixture& f) { f.sourcePositions[2][0] = nan; }, "invalid values in SourcePosition\n" },
+        { "NaN elevation", [nan](fixture::SofaFixture& f) { f.sourcePositions[2][1] = nan; },
+          "invalid values in SourcePosition: elevation nan at measurement 2\n" },
+        { "elevation past the pole", [](fixture::SofaFixture& f) { f.sourcePositions[1][1] = 90.5; },
+          "invalid values in SourcePosition: elevation 90.5 at measurement 1\n" },
+        { "huge elevation", [](fixture::SofaFixture& f) { f.sourcePositions[3][1] = -1e30; },
+          "invalid values in SourcePosition: elevation -1e+30 at measurement 3\n" },
         { "rule violation", [](fixture::SofaFixture& f) { f.setText("RoomType", "free-field"); }, "Exception occurred: invalid 'RoomType'\n" },
         { "per-measurement rate", [](fixture::SofaFixture& f) { f.samplingRatePerMeasurement = true; },
           "Exception occurred: 'Data.SamplingRate' is not a scalar\n" },
@@ -332,5 +338,32 @@ TEST(ConvertSofaFile, LowSamplingRateGivesFiniteItds)
         ASSERT_EQ(lines.size(), 80u);
         for (std::size_t i = 8; i < lines.size(); ++i)
             EXPECT_TRUE(std::isfinite(std::stod(lines[i]))) << rate << ": " << lines[i];
+    }
+}
+
+TEST(ConvertSofaFile, ElevationsWithinARoundingOfThePolesKeepTheirGrid)
+{
+    const auto positions = [](double low, double high) {
+        fixture::SofaFixture f = ringFixture(8);
+        f.sourcePositions = { { 0, low, 1 }, { 0, high, 1 }, { 0, 0, 1 }, { 180, 0, 1 } };
+        return f;
+    };
+    fixture::TempDir dir;
+    const Converted poles = convert(dir, positions(-90, 90), 2, 20, "poles");
+    ASSERT_TRUE(poles.result) << poles.messages;
+    const std::string grid = "7 target elevs: -90 to 90\n";
+    EXPECT_NE(poles.messages.find(grid), std::string::npos) << poles.messages;
+    const std::pair<double, double> cases[] = { { -90.0000076, 90.0000076 }, { -90.01, 90.01 } };
+    for (const auto& [low, high] : cases)
+    {
+        SCOPED_TRACE(low);
+        const Converted near = convert(dir, positions(low, high), 2, 20, "near");
+        ASSERT_TRUE(near.result) << near.messages;
+        const auto afterName = [](const std::string& text) { return text.substr(text.find("sampling rate:")); };
+        // The grid's lines; the mapping errors differ by the 0.01 degrees.
+        const auto gridLines = [](const std::string& text) { return text.substr(0, text.find("largest error")); };
+        EXPECT_EQ(gridLines(afterName(near.messages)), gridLines(afterName(poles.messages)));
+        EXPECT_TRUE(readFile(near.outPath) == readFile(poles.outPath));
+        EXPECT_EQ(readFile(near.outPath + ".txt"), readFile(poles.outPath + ".txt"));
     }
 }

@@ -142,7 +142,7 @@ bool isFailureMessage(const std::string& m)
             return true;
     static const char* const prefixes[] = {
         "invalid sampling rate: ", "SOFA data too large: ", "HRTF set too large: ",
-        "invalid values after processing measurement ",
+        "invalid values after processing measurement ", "invalid values in SourcePosition: elevation ",
     };
     for (const char* prefix : prefixes)
         if (startsWith(m, prefix))

@@ -44,9 +44,9 @@ bool startsWith(const std::string& text, const std::string& prefix)
 // The reasons of the faults found by fuzzing, by file: all treatments, or
 // only minimum phase (2) for the mixed-* files.
 const std::map<std::string, std::string> kFoundFaultReasons = {
-    {"reject-elevation-huge", "invalid values in SourcePosition\n"},
-    {"reject-elevation-int-range", "invalid values in SourcePosition\n"},
-    {"reject-elevation-just-past-pole", "invalid values in SourcePosition\n"},
+    {"reject-elevation-huge", "invalid values in SourcePosition: elevation 1e+20 at measurement 1\n"},
+    {"reject-elevation-int-range", "invalid values in SourcePosition: elevation 2.14748e+09 at measurement 0\n"},
+    {"reject-elevation-just-past-pole", "invalid values in SourcePosition: elevation 91 at measurement 1\n"},
     {"reject-data-too-large", "SOFA data too large: 2147483647 measurements of 8 samples\n"},
     {"reject-too-many-measurements", "SOFA data too large: 134217728 measurements of 1 samples\n"},
     {"reject-set-too-large", "HRTF set too large: 72 positions of 67108864 samples\n"},
