@@ -1,5 +1,6 @@
 #include "convert/ConvertSofaFile.h"
 
+#include "convert/Delays.h"
 #include "convert/SampleBlock.h"
 #include "convert/SharedWork.h"
 #include "convert/SofaInput.h"
@@ -56,6 +57,10 @@ struct FileConversion
     SofaInput input;
     std::vector<Position> positions;   // one per measurement, at distance 1
     std::vector<UnitVector> measured;  // their points on the unit sphere
+    Delays delays;                     // Data.Delay, checked
+    // Samples by which the untreated responses were lengthened to carry the
+    // delays themselves (the set has no ITDs then); 0 for the other treatments.
+    std::size_t lengthening = 0;
     // Grid and mapping.
     TargetGrid grid;
     std::int32_t length = 0;           // samples per stored response
@@ -160,18 +165,30 @@ bool placeMeasurements(FileConversion& c)
     return true;
 }
 
+// 1c. Data.Delay read and checked.
+bool takeDelays(FileConversion& c)
+{
+    return readDelays(c.sink, *c.input.hrir, c.input.M, c.input.samplingRate, c.delays);
+}
+
 // 2a. The target grid and the empty set laid out on it.
 bool layOutSet(FileConversion& c)
 {
     c.grid = chooseTargetGrid(c.sink, c.positions);
 
     const std::int32_t N = c.input.N;
-    c.length = c.treatment == Treatment::minimumPhase ? nextPowerOfTwo(N) : N;
-    if (c.grid.numTargets() * 2 * static_cast<std::size_t>(c.length) > kMaxSetFloats)
+    // Without ITDs the responses carry the delays: each starts later by its
+    // own, less the smallest, and all are lengthened so that none is cut.
+    if (c.treatment == Treatment::none)
+        c.lengthening = delayShift(c.delays.highest, c.delays.lowest);
+    const std::size_t length =
+        static_cast<std::size_t>(c.treatment == Treatment::minimumPhase ? nextPowerOfTwo(N) : N) + c.lengthening;
+    if (length > kMaxSetFloats || c.grid.numTargets() * 2 * length > kMaxSetFloats)
     {
-        c.sink.printMsg("HRTF set too large: %zu positions of %d samples\n", c.grid.numTargets(), c.length);
+        c.sink.printMsg("HRTF set too large: %zu positions of %zu samples\n", c.grid.numTargets(), length);
         return false;
     }
+    c.length = static_cast<std::int32_t>(length);  // below 2^28
     HrtfSetInfo info(static_cast<std::int32_t>(c.grid.elevs.size()));
     info.flags = c.treatment == Treatment::none ? 0 : ITD_extracted;
     info.sampRate = static_cast<std::int32_t>(c.input.samplingRate);
@@ -226,7 +243,9 @@ bool mapAndRead(FileConversion& c)
 }
 
 // Treats one pair in place; returns its ITD in samples (left later = positive).
-float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float>& right, float fs, float threshold)
+// delayLeft and delayRight (Data.Delay) belong before the stored responses.
+float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float>& right, float fs, float threshold,
+                double delayLeft, double delayRight)
 {
     switch (treatment)
     {
@@ -237,7 +256,7 @@ float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float
         dropLeading(left.data(), n, onsetLeft);
         const std::int32_t onsetRight = findOnset(right.data(), n, threshold);
         dropLeading(right.data(), n, onsetRight);
-        return static_cast<float>(onsetLeft - onsetRight);
+        return static_cast<float>((onsetLeft + delayLeft) - (onsetRight + delayRight));
     }
     case Treatment::minimumPhase:
     {
@@ -247,7 +266,9 @@ float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float
                                                      minimumLeft);
         left = std::move(minimumLeft);
         right = std::move(minimumRight);
-        return itd;
+        // Adding a zero difference would turn an estimate of -0 into +0.
+        const double difference = delayLeft - delayRight;
+        return difference == 0.0 ? itd : static_cast<float>(itd + difference);
     }
     case Treatment::none:
         break;
@@ -255,8 +276,20 @@ float treatPair(Treatment treatment, std::vector<float>& left, std::vector<float
     return 0.0f;
 }
 
-// Measurement m's pair as floats, zero-padded to the stored length (left and
-// right are resized to it, whatever they held), treated.
+// samples of source as floats from index shift of out, which becomes length
+// long (shift + samples at most), zero elsewhere.
+void placeResponse(const double* source, std::size_t samples, std::size_t shift, std::size_t length,
+                   std::vector<float>& out)
+{
+    out.resize(length);
+    std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(shift), 0.0f);
+    toFloats(source, samples, out.data() + shift);
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(shift + samples), out.end(), 0.0f);
+}
+
+// Measurement m's pair as floats in the stored length (left and right are
+// resized to it, whatever they held; untreated ones start at their shift),
+// treated.
 // False when a result is not finite (responses near the float range can
 // overflow the transforms). Pure: it may run on a second core.
 bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float>& left, std::vector<float>& right,
@@ -264,17 +297,18 @@ bool treatMeasurement(const FileConversion& c, std::int32_t m, std::vector<float
 {
     const auto length = static_cast<std::size_t>(c.length);
     const auto samples = static_cast<std::size_t>(c.input.N);
-    const double* leftSource = &c.block[(static_cast<std::size_t>(m) * 2 + 0) * samples];
-    const double* rightSource = &c.block[(static_cast<std::size_t>(m) * 2 + 1) * samples];
-    left.resize(length);
-    right.resize(length);
-    toFloats(leftSource, samples, left.data());
-    toFloats(rightSource, samples, right.data());
-    std::fill(left.begin() + static_cast<std::ptrdiff_t>(samples), left.end(), 0.0f);
-    std::fill(right.begin() + static_cast<std::ptrdiff_t>(samples), right.end(), 0.0f);
+    const auto measurement = static_cast<std::size_t>(m);
+    const double delayLeft = c.delays.of(measurement, 0);
+    const double delayRight = c.delays.of(measurement, 1);
+    // Untreated responses start later by their delay, less the file's smallest.
+    const bool carryDelays = c.treatment == Treatment::none;
+    placeResponse(&c.block[(measurement * 2 + 0) * samples], samples,
+                  carryDelays ? delayShift(delayLeft, c.delays.lowest) : 0, length, left);
+    placeResponse(&c.block[(measurement * 2 + 1) * samples], samples,
+                  carryDelays ? delayShift(delayRight, c.delays.lowest) : 0, length, right);
 
     itd = treatPair(c.treatment, left, right, static_cast<float>(c.input.samplingRate),
-                    static_cast<float>(c.cropThresh));
+                    static_cast<float>(c.cropThresh), delayLeft, delayRight);
     return allFinite(left) && allFinite(right) && std::isfinite(itd);
 }
 
@@ -320,6 +354,19 @@ bool treatAndStore(FileConversion& c)
         return false;
     }
     return !c.abandoned();
+}
+
+// 4a. Delays that are not all zero were applied: one line says how.
+void reportDelays(const FileConversion& c)
+{
+    if (c.delays.allZero())
+        return;
+    if (c.treatment == Treatment::none)
+        c.sink.printMsg("Data.Delay applied: %g to %g samples, responses shifted by up to %d samples\n",
+                        c.delays.lowest, c.delays.highest, static_cast<int>(c.lengthening));
+    else
+        c.sink.printMsg("Data.Delay applied: %g to %g samples, added to the ITDs\n", c.delays.lowest,
+                        c.delays.highest);
 }
 
 // 4b. The stored set checked for what looks wrong; each finding one warning line.
@@ -458,8 +505,10 @@ void writeSet(FileConversion& c, const std::string& outPath, bool& setWritten)
 
 bool convert(FileConversion& c, const std::string& sofaPath, const std::string& outPath, bool& setWritten)
 {
-    if (!takeIn(c, sofaPath) || !placeMeasurements(c) || !layOutSet(c) || !mapAndRead(c) || !treatAndStore(c))
+    if (!takeIn(c, sofaPath) || !placeMeasurements(c) || !takeDelays(c) || !layOutSet(c) || !mapAndRead(c)
+        || !treatAndStore(c))
         return false;
+    reportDelays(c);
     checkSet(c);
     writeSet(c, outPath, setWritten);
     if (setWritten && c.options.writeReport)

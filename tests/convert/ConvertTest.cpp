@@ -259,6 +259,14 @@ TEST(ConvertSofaFile, FailuresEndTheFileWithOneReason)
           "invalid values in SourcePosition: elevation 90.5 at measurement 1\n" },
         { "huge elevation", [](fixture::SofaFixture& f) { f.sourcePositions[3][1] = -1e30; },
           "invalid values in SourcePosition: elevation -1e+30 at measurement 3\n" },
+        { "NaN delay", [nan](fixture::SofaFixture& f) { f.delays = { 0, 0, 3, 0, 0, nan, 0, 0 }; f.setShape("Data.Delay", { "M", "R" }); },
+          "number of samples per measurement: 8\ninvalid values in Data.Delay: nan at measurement 2\n" },
+        { "infinite delay", [inf](fixture::SofaFixture& f) { f.delays = { 0, -inf }; },
+          "invalid values in Data.Delay: -inf at measurement 0\n" },
+        { "netCDF fill value as delay", [](fixture::SofaFixture& f) { f.delays = { 0, 0, 9.969209968386869e36 }; f.setShape("Data.Delay", { "M", "R" }); },
+          "invalid values in Data.Delay: 9.96921e+36 at measurement 1\n" },
+        { "delay beyond one second", [](fixture::SofaFixture& f) { f.delays = { 12, 48000.5 }; },
+          "invalid values in Data.Delay: 48000.5 at measurement 0\n" },
         { "rule violation", [](fixture::SofaFixture& f) { f.setText("RoomType", "free-field"); }, "Exception occurred: invalid 'RoomType'\n" },
         { "per-measurement rate", [](fixture::SofaFixture& f) { f.samplingRatePerMeasurement = true; },
           "Exception occurred: 'Data.SamplingRate' is not a scalar\n" },
@@ -338,6 +346,217 @@ TEST(ConvertSofaFile, LowSamplingRateGivesFiniteItds)
         ASSERT_EQ(lines.size(), 80u);
         for (std::size_t i = 8; i < lines.size(); ++i)
             EXPECT_TRUE(std::isfinite(std::stod(lines[i]))) << rate << ": " << lines[i];
+    }
+}
+
+namespace
+{
+// Four measurements on the horizontal ring (azimuth 0, 90, 180, 270); each ear
+// has its own short response from a known onset. From azimuth 90 (the left)
+// the sound reaches the left ear 27 samples before the right one.
+constexpr int kOnsetSamples = 256;
+constexpr int kOnsets[4][2] = { { 20, 20 }, { 10, 37 }, { 21, 19 }, { 37, 10 } };
+constexpr std::size_t kTargetLeft = 18;   // azimuth 90 on the 72-azimuth ring
+constexpr std::size_t kTargetRight = 54;  // azimuth 270
+
+fixture::SofaFixture onsetFixture()
+{
+    fixture::SofaFixture f = ringFixture(kOnsetSamples);
+    std::fill(f.ir.begin(), f.ir.end(), 0.0);
+    const double shapes[2][5] = { { 0.3, 1.0, -0.6, 0.25, -0.1 }, { 0.2, 0.5, 0.4, -0.2, 0.05 } };
+    for (int m = 0; m < 4; ++m)
+        for (int r = 0; r < 2; ++r)
+            for (int j = 0; j < 5; ++j)
+                f.ir[static_cast<std::size_t>((m * 2 + r) * kOnsetSamples + kOnsets[m][r] + j)] =
+                    shapes[r][j] * (1.0 + 0.1 * m);
+    return f;
+}
+
+// The ITD lines of a set's header, one per HRTF.
+std::vector<std::string> itdLines(const std::string& outPath)
+{
+    const auto lines = headerLines(outPath);
+    EXPECT_EQ(lines.size(), 8u + 72u);
+    return lines.size() < 8 ? std::vector<std::string>() : std::vector<std::string>(lines.begin() + 8, lines.end());
+}
+
+std::vector<double> itdValues(const std::string& outPath)
+{
+    std::vector<double> values;
+    for (const std::string& line : itdLines(outPath))
+        values.push_back(std::stod(line));
+    return values;
+}
+
+// The message right after the mapping report (its "average error" line).
+std::string lineAfterMapping(const std::string& messages)
+{
+    const std::size_t report = messages.find("average error ");
+    const std::size_t start = report == std::string::npos ? std::string::npos : messages.find('\n', report);
+    if (start == std::string::npos)
+        return std::string();
+    const std::size_t end = messages.find('\n', start + 1);
+    return end == std::string::npos ? std::string() : messages.substr(start + 1, end - start);
+}
+
+// The quality checks' warning lines.
+std::string warnings(const std::string& messages)
+{
+    std::string lines;
+    for (std::size_t start = 0; (start = messages.find("warning: ", start)) != std::string::npos;)
+    {
+        const std::size_t end = messages.find('\n', start);
+        lines += messages.substr(start, end - start + 1);
+        start = end;
+    }
+    return lines;
+}
+} // namespace
+
+TEST(ConvertSofaFile, DelayFreeTwinGivesTheSameSet)
+{
+    fixture::TempDir dir;
+    const fixture::SofaFixture plain = onsetFixture();
+    const fixture::SofaFixture twin = fixture::delayFreeTwin(plain);
+    ASSERT_EQ(twin.delays, (std::vector<double>{ 20, 20, 10, 37, 21, 19, 37, 10 }));
+
+    // Crop: the onsets found plus the delays stored give the same ITDs exactly.
+    const Converted plainCrop = convert(dir, plain, 1, 20, "plain-crop");
+    const Converted twinCrop = convert(dir, twin, 1, 20, "twin-crop");
+    ASSERT_TRUE(plainCrop.result && twinCrop.result) << twinCrop.messages;
+    EXPECT_EQ(plainCrop.messages.find("Data.Delay"), std::string::npos);
+    EXPECT_EQ(lineAfterMapping(twinCrop.messages), "Data.Delay applied: 10 to 37 samples, added to the ITDs\n");
+    EXPECT_EQ(itdLines(twinCrop.outPath), itdLines(plainCrop.outPath));
+    EXPECT_EQ(warnings(twinCrop.messages), warnings(plainCrop.messages));  // the checks see the same ITDs
+    EXPECT_EQ(itdLines(twinCrop.outPath)[kTargetLeft], "-27.000000");
+    EXPECT_EQ(itdLines(twinCrop.outPath)[kTargetRight], "27.000000");
+
+    // Minimum phase: the responses have the same magnitudes, so the same
+    // minimum-phase versions; the estimate sees the onsets only in the plain
+    // set. They agree to the transforms' rounding: within 1e-4 samples for the
+    // ITDs (2e-5 seen), 1e-6 for the responses (7.5e-8 seen).
+    const Converted plainMin = convert(dir, plain, 2, 20, "plain-min");
+    const Converted twinMin = convert(dir, twin, 2, 20, "twin-min");
+    ASSERT_TRUE(plainMin.result && twinMin.result) << twinMin.messages;
+    EXPECT_EQ(lineAfterMapping(twinMin.messages), "Data.Delay applied: 10 to 37 samples, added to the ITDs\n");
+    const std::vector<double> plainItds = itdValues(plainMin.outPath);
+    const std::vector<double> twinItds = itdValues(twinMin.outPath);
+    ASSERT_EQ(twinItds.size(), plainItds.size());
+    for (std::size_t k = 0; k < plainItds.size(); ++k)
+        EXPECT_NEAR(twinItds[k], plainItds[k], 1e-4) << "HRTF " << k;
+    EXPECT_NEAR(twinItds[kTargetLeft], -27.0, 0.05);
+    EXPECT_NEAR(twinItds[kTargetRight], 27.0, 0.05);
+    const std::vector<float> plainMinData = readData(plainMin.outPath);
+    const std::vector<float> twinMinData = readData(twinMin.outPath);
+    ASSERT_EQ(twinMinData.size(), plainMinData.size());
+    for (std::size_t i = 0; i < plainMinData.size(); ++i)
+        ASSERT_NEAR(twinMinData[i], plainMinData[i], 1e-6) << "value " << i;
+
+    // None: the responses carry the delays, less the smallest (10 samples),
+    // and are lengthened by the largest shift (27).
+    const Converted plainNone = convert(dir, plain, 0, 20, "plain-none");
+    const Converted twinNone = convert(dir, twin, 0, 20, "twin-none");
+    ASSERT_TRUE(plainNone.result && twinNone.result) << twinNone.messages;
+    EXPECT_EQ(lineAfterMapping(twinNone.messages),
+              "Data.Delay applied: 10 to 37 samples, responses shifted by up to 27 samples\n");
+    EXPECT_EQ(headerLines(plainNone.outPath)[2], "48000 1 72 0 256 0");
+    EXPECT_EQ(headerLines(twinNone.outPath)[2], "48000 1 72 0 283 0");
+    const std::vector<float> plainData = readData(plainNone.outPath);
+    const std::vector<float> twinData = readData(twinNone.outPath);
+    const std::size_t common = 10, plainLength = kOnsetSamples, twinLength = kOnsetSamples + 27;
+    ASSERT_EQ(twinData.size(), 72u * 2u * twinLength);
+    for (std::size_t response = 0; response < 72u * 2u; ++response)
+        for (std::size_t t = 0; t < twinLength; ++t)
+        {
+            const float expected = t + common < plainLength ? plainData[response * plainLength + t + common] : 0.0f;
+            ASSERT_EQ(twinData[response * twinLength + t], expected) << "response " << response << ", sample " << t;
+        }
+}
+
+TEST(ConvertSofaFile, OneDelayRowFractionalAndNegative)
+{
+    // One row for every measurement: the left ear 2.5 samples early, the right
+    // 4.25 samples late, so every ITD moves by -6.75.
+    fixture::TempDir dir;
+    const fixture::SofaFixture plain = onsetFixture();
+    fixture::SofaFixture shifted = plain;
+    shifted.delays = { -2.5, 4.25 };
+
+    for (int procOption : { 1, 2 })
+    {
+        SCOPED_TRACE(procOption);
+        const Converted before = convert(dir, plain, procOption, 20, "before" + std::to_string(procOption));
+        const Converted after = convert(dir, shifted, procOption, 20, "after" + std::to_string(procOption));
+        ASSERT_TRUE(after.result) << after.messages;
+        EXPECT_EQ(lineAfterMapping(after.messages), "Data.Delay applied: -2.5 to 4.25 samples, added to the ITDs\n");
+        const std::vector<double> itdsBefore = itdValues(before.outPath);
+        const std::vector<double> itdsAfter = itdValues(after.outPath);
+        ASSERT_EQ(itdsAfter.size(), itdsBefore.size());
+        for (std::size_t k = 0; k < itdsBefore.size(); ++k)
+            EXPECT_NEAR(itdsAfter[k], itdsBefore[k] - 6.75, 1e-5) << "HRTF " << k;
+        EXPECT_TRUE(readFile(after.outPath) == readFile(before.outPath));  // the responses are untouched
+    }
+
+    // None: the right ear starts round(4.25 + 2.5) = 7 samples later.
+    const Converted none = convert(dir, shifted, 0, 20, "none");
+    ASSERT_TRUE(none.result) << none.messages;
+    EXPECT_EQ(lineAfterMapping(none.messages),
+              "Data.Delay applied: -2.5 to 4.25 samples, responses shifted by up to 7 samples\n");
+    EXPECT_EQ(headerLines(none.outPath)[2], "48000 1 72 0 263 0");
+    const std::vector<float> data = readData(none.outPath);
+    const std::size_t length = kOnsetSamples + 7;
+    ASSERT_EQ(data.size(), 72u * 2u * length);
+    for (std::size_t m = 0; m < 4; ++m)
+    {
+        const std::size_t target = m * 18;
+        for (std::size_t n = 0; n < length; ++n)
+        {
+            const auto source = [&](std::size_t r, std::size_t shift) {
+                return n >= shift && n - shift < kOnsetSamples
+                           ? static_cast<float>(plain.ir[(m * 2 + r) * kOnsetSamples + n - shift])
+                           : 0.0f;
+            };
+            ASSERT_EQ(data[(target * 2 + 0) * length + n], source(0, 0)) << "measurement " << m << ", sample " << n;
+            ASSERT_EQ(data[(target * 2 + 1) * length + n], source(1, 7)) << "measurement " << m << ", sample " << n;
+        }
+    }
+}
+
+TEST(ConvertSofaFile, LengthenedResponsesMeetTheSetSizeGuard)
+{
+    // At 2 MHz a delay of one second lengthens 72 pairs past the set's limit;
+    // with an ITD slot nothing is lengthened.
+    fixture::TempDir dir;
+    fixture::SofaFixture f = ringFixture(8);
+    f.samplingRate = 2e6;
+    f.delays = { 0, 2e6 };
+    const Converted none = convert(dir, f, 0, 20, "none");
+    EXPECT_FALSE(none.result);
+    const std::string refusal = "1 target elevs: 0 to 0\nHRTF set too large: 72 positions of 2000008 samples\n";
+    ASSERT_GE(none.messages.size(), refusal.size()) << none.messages;
+    EXPECT_EQ(none.messages.substr(none.messages.size() - refusal.size()), refusal);
+    const Converted crop = convert(dir, f, 1, 20, "crop");
+    ASSERT_TRUE(crop.result) << crop.messages;
+    EXPECT_EQ(headerLines(crop.outPath)[2], "2000000 1 72 2 8 0");
+}
+
+TEST(ConvertSofaFile, ZeroDelaysChangeNothing)
+{
+    // Delays of either shape that are all zero (-0 included) give the set and
+    // the messages of the default file, for every treatment.
+    fixture::TempDir dir;
+    fixture::SofaFixture perMeasurement = ringFixture(64);
+    perMeasurement.delays = { 0.0, -0.0 };
+    perMeasurement.setShape("Data.Delay", { "M", "R" });
+    for (int procOption : { 0, 1, 2 })
+    {
+        SCOPED_TRACE(procOption);
+        const Converted plain = convert(dir, ringFixture(64), procOption, 20, "plain");
+        const Converted zeros = convert(dir, perMeasurement, procOption, 20, "zeros");
+        ASSERT_TRUE(zeros.result) << zeros.messages;
+        EXPECT_EQ(zeros.messages.find("Data.Delay"), std::string::npos);
+        EXPECT_TRUE(readFile(zeros.outPath) == readFile(plain.outPath));
+        EXPECT_EQ(readFile(zeros.outPath + ".txt"), readFile(plain.outPath + ".txt"));
     }
 }
 

@@ -103,7 +103,7 @@ bool isProgressMessage(const std::string& m)
     static const char* const prefixes[] = {
         "sampling rate: ", "number of measurements: ", "number of receivers: ",
         "number of samples per measurement: ", "average angular spacing: ", "choosing target spacing: ",
-        "largest error ", "TN (el ", "average error ",
+        "largest error ", "TN (el ", "average error ", "Data.Delay applied: ",
     };
     for (const char* prefix : prefixes)
         if (startsWith(m, prefix))
@@ -143,6 +143,7 @@ bool isFailureMessage(const std::string& m)
     static const char* const prefixes[] = {
         "invalid sampling rate: ", "SOFA data too large: ", "HRTF set too large: ",
         "invalid values after processing measurement ", "invalid values in SourcePosition: elevation ",
+        "invalid values in Data.Delay: ",
     };
     for (const char* prefix : prefixes)
         if (startsWith(m, prefix))
@@ -265,6 +266,20 @@ long long nextPowerOfTwoOf(long long n)
     return p;
 }
 
+// How much the treatment without ITDs lengthened the responses to carry the
+// delays, as its Data.Delay line says; 0 without such a line.
+long long delayLengthening(const std::vector<std::string>& messages)
+{
+    static const char marker[] = "responses shifted by up to ";
+    for (const std::string& m : messages)
+    {
+        const std::size_t at = m.find(marker);
+        if (startsWith(m, "Data.Delay applied: ") && at != std::string::npos)
+            return std::strtoll(m.c_str() + at + sizeof marker - 1, nullptr, 10);
+    }
+    return 0;
+}
+
 // Checks the written set against the intake's facts; returns the fault or "".
 std::string checkWrittenSet(const std::string& outPath, std::int32_t procOption,
                             const std::vector<std::string>& messages)
@@ -295,7 +310,8 @@ std::string checkWrittenSet(const std::string& outPath, std::int32_t procOption,
     long long N = 0;
     if (!intakeFact(messages, "number of samples per measurement: ", N))
         return "accepted without a samples-per-measurement line";
-    const long long expectedB = procOption == toProcOption(Treatment::minimumPhase) ? nextPowerOfTwoOf(N) : N;
+    const long long expectedB = procOption == toProcOption(Treatment::minimumPhase) ? nextPowerOfTwoOf(N)
+                                : withItds ? N : N + delayLengthening(messages);
     if (fs < 1 || numElev < 1 || numHrtf < 1 || flags != (withItds ? 2 : 0) || numB != expectedB || numA != 0)
         return "header facts " + shown(lines[2]) + " disagree with N = " + std::to_string(N);
 

@@ -118,6 +118,34 @@ def with_ir(values):
     return apply
 
 
+# A head on the horizontal ring: per measurement (azimuth 0, 90, 180, 270) the
+# onsets of the left and right responses, in samples at 48 kHz, 256 samples
+# each. From azimuth 90 (the left) the left ear hears the sound 27 samples
+# earlier. 'onsets' stores the responses at their onsets; 'aligned' is its
+# delay-free twin: every response at the start, its onset in Data.Delay (M, R).
+ONSETS = [(20, 20), (10, 37), (21, 19), (37, 10)]
+SHAPES = [(0.3, 1, -0.6, 0.25, -0.1), (0.2, 0.5, 0.4, -0.2, 0.05)]
+
+
+def delay_pair(aligned):
+    def apply(cdl):
+        values, delays = [], []
+        for m, onsets in enumerate(ONSETS):
+            for r, onset in enumerate(onsets):
+                start = 0 if aligned else onset
+                response = [0.0] * 256
+                for j, v in enumerate(SHAPES[r]):
+                    response[start + j] = round(v * (1 + 0.1 * m), 6)
+                values += response
+                delays.append(onset if aligned else 0)
+        cdl = replace(without_ir_data(cdl), 'N = 8 ;', 'N = 256 ;')
+        cdl = replace(cdl, 'double Data.Delay(I, R)', 'double Data.Delay(M, R)')
+        cdl = replace(cdl, ' Data.Delay = 0, 0 ;', ' Data.Delay = ' + ', '.join(str(d) for d in delays) + ' ;')
+        return cdl.replace(' Data.SamplingRate =', ' Data.IR = ' + ', '.join('%g' % v for v in values)
+                           + ' ;\n Data.SamplingRate =', 1)
+    return apply
+
+
 def chain(*edits):
     def apply(cdl):
         for e in edits:
@@ -156,6 +184,8 @@ CASES = [
     ('accept-rate-per-measurement-one', 'nc3', chain(
         edit(('M = 4 ;', 'M = 1 ;'), ('Data.SamplingRate(I)', 'Data.SamplingRate(M)'),
              (SOURCES, ' SourcePosition = 0, 0, 1 ;')), with_ir([1, 0]))),
+    ('accept-delays-onsets', 'nc3', delay_pair(False)),
+    ('accept-delays-aligned', 'nc3', delay_pair(True)),
     # rejected by the converter's own checks
     ('reject-elevation-huge', 'nc3', edit((SOURCES, ' SourcePosition = 0, -45, 1.2, -0, 1e20, 2147483648., 1, -45, 1.2, 1.5, -45, 1.2 ;'))),
     ('reject-elevation-int-range', 'nc3', edit((SOURCES, ' SourcePosition = 0, 2147483648., 1, 90, -2147483649., 1, 180, 0, 1, 270, 0, 1 ;'))),
