@@ -109,6 +109,16 @@ bool HasShape(const netCDF::NcVar& var, const Shape& a, const Shape& b)
     return shape == a || shape == b;
 }
 
+// Reads the whole variable as doubles when it is double and has this shape;
+// otherwise values stay untouched.
+bool ReadWhole(const netCDF::NcVar& var, const Shape& shape, double* values)
+{
+    if (values == nullptr || !IsDouble(var) || !HasShape(var, shape))
+        return false;
+    var.getVar(values);
+    return true;
+}
+
 // Exists, is text and parses to a known unit.
 UnitsType KnownUnits(const netCDF::NcAtt& att)
 {
@@ -480,20 +490,12 @@ bool File::GetSamplingRate(double& value) const
 
 bool File::GetDataIR(double* values, unsigned d1, unsigned d2, unsigned d3) const
 {
-    const netCDF::NcVar ir = GetVariable("Data.IR");
-    if (values == nullptr || !IsDouble(ir) || !HasShape(ir, Shape{d1, d2, d3}))
-        return false;
-    ir.getVar(values);
-    return true;
+    return ReadWhole(GetVariable("Data.IR"), Shape{d1, d2, d3}, values);
 }
 
 bool File::GetDataDelay(double* values, unsigned d1, unsigned d2) const
 {
-    const netCDF::NcVar delay = GetVariable("Data.Delay");
-    if (values == nullptr || !IsDouble(delay) || !HasShape(delay, Shape{d1, d2}))
-        return false;
-    delay.getVar(values);
-    return true;
+    return ReadWhole(GetVariable("Data.Delay"), Shape{d1, d2}, values);
 }
 
 bool File::GetSourcePosition(CoordinateType& type, UnitsType& units) const
@@ -508,11 +510,7 @@ bool File::GetSourcePosition(CoordinateType& type, UnitsType& units) const
 
 bool File::GetSourcePosition(double* values, unsigned d1, unsigned d2) const
 {
-    const netCDF::NcVar position = GetVariable("SourcePosition");
-    if (values == nullptr || !IsDouble(position) || !HasShape(position, Shape{d1, d2}))
-        return false;
-    position.getVar(values);
-    return true;
+    return ReadWhole(GetVariable("SourcePosition"), Shape{d1, d2}, values);
 }
 
 void File::GetVariableDimensions(std::vector<std::size_t>& dims, const std::string& name) const
