@@ -3,24 +3,11 @@
 #include "batch/messages/MessageText.h"
 #include "convert/ConvertSofaFile.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdarg>
-#include <cstdlib>
 
 namespace
 {
 std::atomic<ConvertThread::SafePointHook> safePointHook { nullptr };
-
-// The directory's path with every link resolved, so that a tree reached again
-// through a link compares equal to itself.
-juce::String canonicalPath(const juce::File& dir)
-{
-    char resolved[PATH_MAX];
-    if (realpath(dir.getFullPathName().toRawUTF8(), resolved) == nullptr)
-        return dir.getFullPathName();
-    return juce::String::fromUTF8(resolved);
-}
 } // namespace
 
 ConvertThread::ConvertThread() : juce::Thread("ConvertThread")
@@ -44,18 +31,35 @@ void ConvertThread::convert(ConversionSettings* settingsToUse)
     filesStarted = 0;
     filesFailed = 0;
     aborted = false;
-    visitedDirectories.clear();
     startThread();
 }
 
 void ConvertThread::run()
 {
-    const juce::File in(settings->inFile);
-    const juce::File out(settings->outDir);
-    if (in.isDirectory())
-        convertDirectory(in, out);
-    else
-        convertFile(settings->inFile, out);
+    std::vector<BatchStep> steps;
+    if (!planBatch(*settings, steps, [this] { return threadShouldExit(); }))
+    {
+        stopRequested();
+        return;
+    }
+    for (const BatchStep& step : steps)
+    {
+        if (stopRequested())
+            return;
+        if (step.kind == BatchStep::Kind::convert)
+        {
+            if (!convertFile(step.inPath, step.outDir) && (abandonFile || !settings->keepGoing))
+                return;
+        }
+        else if (!runDirectoryStep(step, *this))
+        {
+            filesFailed++;
+            // A file that is no regular file is skipped like one whose set
+            // could not be written; a missing output directory ends the batch.
+            if (step.kind == BatchStep::Kind::makeDir && !settings->keepGoing)
+                return;
+        }
+    }
 }
 
 bool ConvertThread::stopRequested()
@@ -67,53 +71,12 @@ bool ConvertThread::stopRequested()
     return true;
 }
 
-bool ConvertThread::convertDirectory(const juce::File& inDir, const juce::File& outDir)
-{
-    if (stopRequested())
-        return false;
-
-    // A directory reached twice (through a link back up the tree) is walked once.
-    const juce::String canonical = canonicalPath(inDir);
-    if (visitedDirectories.end() != std::find(visitedDirectories.begin(), visitedDirectories.end(), canonical))
-        return true;
-    visitedDirectories.push_back(canonical);
-
-    // "*.sofa" in any letter case, whatever the file system's case rules.
-    for (const juce::File& file : inDir.findChildFiles(juce::File::findFiles, false, "*"))
-    {
-        if (!file.getFileName().matchesWildcard("*.sofa", true))
-            continue;
-        if (!convertFile(file.getFullPathName(), outDir))
-            return false;
-    }
-
-    if (!settings->recurse)
-        return true;
-
-    for (const juce::File& subDir : inDir.findChildFiles(juce::File::findDirectories, false, "*"))
-    {
-        if (stopRequested())
-            return false;
-        const juce::File outSubDir = outDir.getChildFile(subDir.getFileName());
-        if (!outSubDir.isDirectory() && !outSubDir.createDirectory().wasOk())
-        {
-            printMsg("Error creating output dir '%s'\n", outSubDir.getFullPathName().toRawUTF8());
-            filesFailed++;
-            return false;
-        }
-        if (!convertDirectory(subDir, outSubDir))
-            return false;
-    }
-    return true;
-}
-
 bool ConvertThread::convertFile(const juce::String& inPath, const juce::File& outDir)
 {
     if (stopRequested())
         return false;
 
-    const juce::String baseName = juce::File(inPath).getFileNameWithoutExtension();
-    const juce::File outPath = outDir.getChildFile(baseName);
+    const juce::File outPath = outputBasePath(inPath, outDir);
     filesStarted++;
     bool written = false;
     ConversionOptions options;

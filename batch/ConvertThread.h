@@ -1,26 +1,16 @@
 #pragma once
 
 // The background batch: converts one SOFA file, or walks a directory (and,
-// when asked, its whole tree into a mirrored output tree), calling the
-// per-file converter for each file. It is also the conversion's message sink.
+// when asked, its whole tree into a mirrored output tree, see BatchWalk.h),
+// calling the per-file converter for each file. It is also the conversion's
+// message sink.
 
+#include "batch/BatchWalk.h"
 #include "batch/messages/PrintMsgI.h"
-#include "convert/Treatment.h"
 
 #include <juce_core/juce_core.h>
 
 #include <atomic>
-#include <vector>
-
-struct ConversionSettings
-{
-    juce::String inFile;   // absolute path of a SOFA file or a directory
-    juce::String outDir;   // absolute path of an existing output directory
-    bool recurse = false;  // directory input: also convert sub-directories
-    int procOption = toProcOption(kDefaultTreatment); // a Treatment's value; others behave as none
-    int cropThresh = kDefaultCropThresholdDb;         // dB below the peak, only its magnitude counts
-    bool report = false;   // also write each set's report files (NAME.report.json, NAME.report.html)
-};
 
 class ConvertThread : public juce::Thread, public PrintMsgI
 {
@@ -33,7 +23,6 @@ public:
     void convert(ConversionSettings* settingsToUse);
 
     void run() override;
-    bool convertDirectory(const juce::File& inDir, const juce::File& outDir);
     bool convertFile(const juce::String& inPath, const juce::File& outDir);
 
     void printMsg(const char* format, ...) override
@@ -71,7 +60,6 @@ private:
     std::atomic<int> filesStarted { 0 };
     std::atomic<int> filesFailed { 0 };
     std::atomic<bool> aborted { false };
-    std::vector<juce::String> visitedDirectories; // guards the walk against link cycles
 
     bool stopRequested();
 
