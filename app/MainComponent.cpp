@@ -17,6 +17,7 @@ const juce::Colour backgroundColour(0xff323e44);
 const juce::Rectangle<int> logoArea(492, 4, 148, 84);
 constexpr int timerIntervalMs = 50;
 constexpr int stopTimeoutMs = 2000;
+constexpr int quitTimeoutMs = 2000;
 
 const char* const threshTip =
     "Crop threshold in dB below peak value. Leading samples are cropped while level is below "
@@ -381,9 +382,18 @@ void MainComponent::startConversion()
     settings.cropThresh = getCropThresh();
     settings.report = reportToggle->getToggleState();
 
-    thread.convert(&settings);
+    if (!thread.convert(&settings))
+    {
+        printStatus("Error, the conversion thread could not be started\n");
+        return;
+    }
     converting = true;
     convertButton->setButtonText("Stop");
+}
+
+bool MainComponent::endConversionForQuit()
+{
+    return !thread.isThreadRunning() || thread.endForQuit(quitTimeoutMs);
 }
 
 void MainComponent::stopConversion()

@@ -33,6 +33,11 @@ public:
         ;
     void appendStatus(const juce::String& text);
 
+    // At quit: ends a running batch (its file abandoned) within a bounded wait.
+    // False when the thread is stuck beyond it; the process must then end
+    // without destroying this component.
+    bool endConversionForQuit();
+
     // Leading integer of the threshold text (atoi rules), as a magnitude.
     int getCropThresh() const;
 

@@ -27,6 +27,12 @@ void MainWindow::closeButtonPressed()
         instance->systemRequestedQuit();
 }
 
+bool MainWindow::endConversionForQuit()
+{
+    auto* component = dynamic_cast<MainComponent*>(getContentComponent());
+    return component == nullptr || component->endConversionForQuit();
+}
+
 void MainWindow::setTooltipsEnabled(bool enabled)
 {
     if (!enabled)

@@ -16,6 +16,9 @@ public:
 
     void closeButtonPressed() override;
 
+    // See MainComponent::endConversionForQuit.
+    bool endConversionForQuit();
+
     // On: creates the tooltip window unless there is one. Off: deletes it.
     void setTooltipsEnabled(bool enabled);
     juce::TooltipWindow* getTooltipWindow() const { return tooltipWindow.get(); }

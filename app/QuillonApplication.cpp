@@ -6,6 +6,8 @@
 #include "batch/messages/Log.h"
 #include "convert/Treatment.h"
 
+#include <cstdlib>
+
 QuillonApplication::QuillonApplication() = default;
 QuillonApplication::~QuillonApplication() = default;
 
@@ -50,6 +52,15 @@ void QuillonApplication::initialise(const juce::String&)
 
 void QuillonApplication::shutdown()
 {
+    // A conversion stuck inside a library call cannot be joined: after a
+    // bounded wait the process ends without it, its settings saved first.
+    // Sets are written under temporary names, so none is left half-written.
+    if (mainWindow != nullptr && !mainWindow->endConversionForQuit())
+    {
+        if (properties != nullptr)
+            properties->saveIfNeeded();
+        std::_Exit(0);
+    }
     mainWindow.reset();
 }
 

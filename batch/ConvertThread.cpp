@@ -2,6 +2,7 @@
 
 #include "batch/messages/MessageText.h"
 #include "convert/ConvertSofaFile.h"
+#include "hrtf/HrtfSet.h"
 
 #include <cstdarg>
 
@@ -23,15 +24,16 @@ ConvertThread::~ConvertThread()
     waitForThreadToExit(-1);
 }
 
-void ConvertThread::convert(ConversionSettings* settingsToUse)
+bool ConvertThread::convert(ConversionSettings* settingsToUse)
 {
-    waitForThreadToExit(-1); // never two batches at once
+    if (isThreadRunning())
+        return false; // never two batches at once
     settings = settingsToUse;
     abandonFile = false;
     filesStarted = 0;
     filesFailed = 0;
     aborted = false;
-    startThread();
+    return startThread();
 }
 
 void ConvertThread::run()
@@ -77,6 +79,10 @@ bool ConvertThread::convertFile(const juce::String& inPath, const juce::File& ou
         return false;
 
     const juce::File outPath = outputBasePath(inPath, outDir);
+    {
+        const juce::ScopedLock lock(messageLock);
+        runningOutput = outPath.getFullPathName().toStdString();
+    }
     filesStarted++;
     bool written = false;
     ConversionOptions options;
@@ -131,5 +137,21 @@ bool ConvertThread::stopBatch(int timeoutMs)
     if (waitForThreadToExit(timeoutMs))
         return true;
     abandonFile = true;
+    return false;
+}
+
+bool ConvertThread::endForQuit(int timeoutMs)
+{
+    signalThreadShouldExit();
+    abandonFile = true;
+    if (waitForThreadToExit(timeoutMs))
+        return true;
+    std::string output;
+    {
+        const juce::ScopedLock lock(messageLock);
+        output = runningOutput;
+    }
+    if (!output.empty())
+        removeTemporaryFiles(output);
     return false;
 }

@@ -11,6 +11,7 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <string>
 
 class ConvertThread : public juce::Thread, public PrintMsgI
 {
@@ -20,7 +21,8 @@ public:
     ~ConvertThread() override;
 
     // Starts the batch; settings must stay alive and unchanged until it ends.
-    void convert(ConversionSettings* settingsToUse);
+    // False when the previous batch is still ending or the thread cannot start.
+    bool convert(ConversionSettings* settingsToUse);
 
     void run() override;
     bool convertFile(const juce::String& inPath, const juce::File& outDir);
@@ -41,6 +43,13 @@ public:
     // after; isThreadRunning tells when.
     bool stopBatch(int timeoutMs);
 
+    // For a process that is about to end: asks the batch to stop, abandons the
+    // running file and waits up to timeoutMs. When the thread is stuck beyond
+    // that (inside a library call), removes the running file's temporary files
+    // and returns false; the caller must then end the process without
+    // destroying this object.
+    bool endForQuit(int timeoutMs);
+
     // Progress and outcome of the current (or last) batch.
     int getFilesStarted() const { return filesStarted.load(); }   // handed to the converter
     int getFilesFailed() const { return filesFailed.load(); }     // failed, or set not written
@@ -60,6 +69,7 @@ private:
     std::atomic<int> filesStarted { 0 };
     std::atomic<int> filesFailed { 0 };
     std::atomic<bool> aborted { false };
+    std::string runningOutput; // output base path of the running file, under messageLock
 
     bool stopRequested();
 

@@ -3,6 +3,7 @@
 #include "batch/messages/MessageText.h"
 #include "cli/CliOptions.h"
 #include "convert/ConvertSofaFile.h"
+#include "hrtf/HrtfSet.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -303,17 +304,10 @@ struct Batch
             job.result = job.terminated ? FileResult::abandoned : FileResult::failed;
             if (!job.terminated)
                 job.text += formatMessage("the conversion process ended by signal %d\n", WTERMSIG(status));
-            removeTemporaries(steps[job.step]);
+            // Killed while writing, it leaves its writer's temporary files.
+            const BatchStep& step = steps[job.step];
+            removeTemporaryFiles(outputBasePath(step.inPath, step.outDir).getFullPathName().toStdString());
         }
-    }
-
-    // A worker killed while writing leaves its writer's temporary files.
-    static void removeTemporaries(const BatchStep& step)
-    {
-        const juce::String base = outputBasePath(step.inPath, step.outDir).getFileName();
-        for (const juce::String& pattern : { base + ".tmp??????", base + ".txt.tmp??????" })
-            for (const juce::File& file : step.outDir.findChildFiles(juce::File::findFiles, false, pattern))
-                file.deleteFile();
     }
 
     void terminate(Job& job, int signal)

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,6 +120,9 @@ std::string directoryOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// mkstemp's pattern, appended to the final path.
+constexpr char tempSuffix[] = ".tmpXXXXXX";
+
 // A file being written under a temporary name beside its final path. Removed
 // again unless it was moved into place.
 class TempFile
@@ -129,8 +133,8 @@ public:
         // Replacing by rename would get past a file that may not be written to.
         if (::access(finalPath.c_str(), F_OK) == 0 && ::access(finalPath.c_str(), W_OK) != 0)
             return;
-        if (!open(finalPath + ".tmpXXXXXX") && errno == ENAMETOOLONG)
-            open(directoryOf(finalPath) + "/.tmpXXXXXX");
+        if (!open(finalPath + tempSuffix) && errno == ENAMETOOLONG)
+            open(directoryOf(finalPath) + "/" + tempSuffix);
         if (stream != nullptr)
             ::fchmod(::fileno(stream), modeForReplacing(finalPath));
     }
@@ -379,4 +383,27 @@ bool HrtfSet::write(const std::string& dataPath)
         return false;
     return moveIntoPlace(*this, dataTemp, SetFile::data, path)
         && moveIntoPlace(*this, headerTemp, SetFile::header, headerPath);
+}
+
+void removeTemporaryFiles(const std::string& dataPath)
+{
+    const std::string dir = directoryOf(dataPath);
+    const std::string base = dataPath.substr(dataPath.rfind('/') == std::string::npos ? 0 : dataPath.rfind('/') + 1);
+    const std::size_t patternBytes = sizeof tempSuffix - 1;
+    const std::string stem = std::string(tempSuffix).substr(0, patternBytes - 6);
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr)
+        return;
+    std::vector<std::string> leftovers;
+    while (const dirent* entry = ::readdir(listing))
+    {
+        const std::string name = entry->d_name;
+        for (const std::string& finalName : { base, base + ".txt" })
+            if (name.size() == finalName.size() + patternBytes && name.compare(0, finalName.size(), finalName) == 0
+                && name.compare(finalName.size(), stem.size(), stem) == 0)
+                leftovers.push_back(dir + "/" + name);
+    }
+    ::closedir(listing);
+    for (const std::string& path : leftovers)
+        ::unlink(path.c_str());
 }

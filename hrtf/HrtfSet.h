@@ -37,6 +37,11 @@ struct HrtfSetInfo
     std::vector<std::int32_t> numAz;  // azimuths around the full circle per ring
 };
 
+// Removes what an interrupted write of the set at dataPath left: the
+// temporary files of its data and header files. For a process that must end
+// while a write may be under way.
+void removeTemporaryFiles(const std::string& dataPath);
+
 class HrtfSet
 {
 public:

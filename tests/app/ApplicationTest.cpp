@@ -103,8 +103,12 @@ TEST_F(AppTest, TooltipToggleCreatesAndDeletesTheTooltipWindow)
     EXPECT_EQ(window().getTooltipWindow(), again) << "a second switch-on keeps the one window";
 
     // The toggle alone does not write the settings file; Convert does.
+    click("tooltipToggle");
     pump(700);
     EXPECT_EQ(readSettings().at("tooltips"), "1");
+    pressConvert();
+    app->getProperties()->saveIfNeeded();
+    EXPECT_EQ(readSettings().at("tooltips"), "0");
 }
 
 TEST_F(AppTest, LogIsOffByDefaultAndSwitchedOnByAKeyInAnyCase)

@@ -203,23 +203,40 @@ TEST(ConvertThread, AbandonedFileLeavesNoSetBehind)
     fixture::writeSofa(in.file("slow.sofa"), slowSet());
     ConversionSettings settings { in.file("slow.sofa"), out.path(), false };
     ConvertThread thread;
+    // Slow at every safe point, so the file always outlasts a zero wait.
+    ConvertThread::setSafePointHook([] { juce::Thread::sleep(20); });
     startAndWaitForFirstFile(thread, settings);
-    const bool endedInTime = thread.stopBatch(0);
+    EXPECT_FALSE(thread.stopBatch(0));
     ASSERT_TRUE(thread.waitForThreadToExit(60000));
+    ConvertThread::setSafePointHook(nullptr);
     const juce::String messages = thread.takeMessages();
-    if (!endedInTime)
-    {
-        EXPECT_FALSE(exists(out.file("slow")));
-        EXPECT_FALSE(exists(out.file("slow.txt")));
-        EXPECT_TRUE(messages.endsWith("Aborted by user\n")) << messages;
-    }
-    EXPECT_LE(countOf(messages, "Aborted by user\n"), 1);
+    EXPECT_FALSE(exists(out.file("slow")));
+    EXPECT_FALSE(exists(out.file("slow.txt")));
+    EXPECT_TRUE(messages.endsWith("Aborted by user\n")) << messages;
+    EXPECT_EQ(countOf(messages, "Aborted by user\n"), 1);
 
     // The same object serves the next batch.
     thread.convert(&settings);
     ASSERT_TRUE(thread.waitForThreadToExit(60000));
     EXPECT_TRUE(thread.takeMessages().contains("sucessfully wrote TN file: "));
     EXPECT_TRUE(exists(out.file("slow.txt")));
+}
+
+TEST(ConvertThread, OutputInsideTheInputAndAFifoAreLeftAlone)
+{
+    fixture::TempDir in;
+    makeDir(in.file("out"));
+    makeDir(in.file("sub"));
+    fixture::writeSofa(in.file("sub/a.sofa"), smallSet());
+    ASSERT_EQ(mkfifo(in.file("sub/p.sofa").c_str(), 0644), 0);
+    ASSERT_EQ(symlink(in.file("out").c_str(), in.file("sub/again").c_str()), 0);
+    const juce::String messages = runBatch(in.path(), in.file("out"), true);
+    EXPECT_TRUE(messages.contains("Error, '" + juce::String(in.file("sub/p.sofa")) + "' is not a regular file\n"))
+        << messages;
+    EXPECT_EQ(countOf(messages, "sucessfully wrote TN file: "), 1) << messages;
+    EXPECT_TRUE(exists(in.file("out/sub/a.txt")));
+    EXPECT_FALSE(exists(in.file("out/out")));
+    EXPECT_FALSE(exists(in.file("out/sub/again")));
 }
 
 TEST(ConvertThread, MessagesArriveWholeAndInOrder)
@@ -230,4 +247,35 @@ TEST(ConvertThread, MessagesArriveWholeAndInOrder)
     thread.printMsg("%s\n", "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(thread.takeMessages(), juce::String::fromUTF8("first 1 and more\n\xC3\xA9t\xC3\xA9\n"));
     EXPECT_EQ(thread.takeMessages(), juce::String());
+}
+
+TEST(ConvertThread, EndForQuitGivesUpOnAStuckFileAndRemovesItsTemporaries)
+{
+    fixture::TempDir in;
+    fixture::TempDir out;
+    fixture::writeSofa(in.file("stuck.sofa"), slowSet());
+    ConversionSettings settings { in.file("stuck.sofa"), out.path(), false };
+    ConvertThread thread;
+    // One safe point that takes long: the thread is out of reach meanwhile.
+    static std::atomic<bool> stuckOnce { false };
+    stuckOnce = false;
+    ConvertThread::setSafePointHook([] {
+        if (!stuckOnce.exchange(true))
+            juce::Thread::sleep(1500);
+    });
+    startAndWaitForFirstFile(thread, settings);
+    // A temporary as an interrupted write leaves it.
+    std::ofstream(out.file("stuck.tmpAbC123")) << "part";
+    std::ofstream(out.file("stuck.txt.tmpAbC123")) << "part";
+    std::ofstream(out.file("other.tmpAbC123")) << "not ours";
+    juce::Thread::sleep(50);
+    const auto before = juce::Time::getMillisecondCounter();
+    EXPECT_FALSE(thread.endForQuit(100));
+    EXPECT_LT(juce::Time::getMillisecondCounter() - before, 1000u) << "the wait is bounded";
+    EXPECT_FALSE(exists(out.file("stuck.tmpAbC123")));
+    EXPECT_FALSE(exists(out.file("stuck.txt.tmpAbC123")));
+    EXPECT_TRUE(exists(out.file("other.tmpAbC123")));
+    ASSERT_TRUE(thread.waitForThreadToExit(60000));
+    ConvertThread::setSafePointHook(nullptr);
+    EXPECT_FALSE(exists(out.file("stuck.txt")));
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -75,4 +77,39 @@ TEST_F(LogTest, AppendsAcrossRunsAndEmptyPathStaysOff)
     closeLog();
     EXPECT_FALSE(setUpLog(1, true, "", dir.path()));
     EXPECT_FALSE(setUpLog(1, true, dir.file("missing/dir/x.log"), dir.path()));
+}
+
+// At the 1024-byte limit: R is the room after "HH:MM:SS.mmm src " with the
+// terminating zero. A message that fits only without the newline it still
+// needs would overrun the line, so it is replaced by the marker as well.
+TEST_F(LogTest, MessagesAtTheLineLimit)
+{
+    constexpr std::size_t room = 1025 - std::strlen("00:00:00.000 src ");
+    struct Case
+    {
+        std::size_t formattedBytes; // what the format yields
+        bool formatEndsInNewline;
+        bool kept;
+    };
+    const Case cases[] = {
+        { room - 1, true, true },   { room - 1, false, false }, { room - 2, true, true },
+        { room - 2, false, true },  { room, true, false },
+    };
+    for (const Case& c : cases)
+    {
+        const std::string path = dir.file("limit.log");
+        std::remove(path.c_str());
+        ASSERT_TRUE(setUpLog(1, true, path, dir.path()));
+        const std::string body(c.formattedBytes - (c.formatEndsInNewline ? 1 : 0), 'y');
+        if (c.formatEndsInNewline)
+            logPrintf("src", "%s\n", body.c_str());
+        else
+            logPrintf("src", "%s", body.c_str());
+        closeLog();
+        const std::string text = readFile(path);
+        const std::string expected = c.kept ? body + "\n" : std::string("*log message too large*\n");
+        ASSERT_GE(text.size(), 17u);
+        EXPECT_EQ(text.substr(17), expected) << c.formattedBytes << (c.formatEndsInNewline ? " with" : " without");
+        EXPECT_LE(text.size(), 1024u);
+    }
 }

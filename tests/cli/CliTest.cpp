@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -35,7 +36,7 @@ using fixture::exists;
 using fixture::readFile;
 
 // Starts the tool with stdout and stderr sent to files in dir; HOME points into dir.
-pid_t start(const fixture::TempDir& dir, const std::vector<std::string>& args)
+pid_t start(const fixture::TempDir& dir, const std::vector<std::string>& args, const std::string& extraEnv = "")
 {
     std::vector<std::string> all = { QUILLON_CONVERT_EXE };
     all.insert(all.end(), args.begin(), args.end());
@@ -46,6 +47,8 @@ pid_t start(const fixture::TempDir& dir, const std::vector<std::string>& args)
 
     std::vector<std::string> envStrings = { "HOME=" + dir.file("home"), "XDG_CONFIG_HOME=" + dir.file("home/.config"),
                                             "PATH=/usr/bin:/bin" };
+    if (!extraEnv.empty())
+        envStrings.push_back(extraEnv);
     std::vector<char*> env;
     for (std::string& e : envStrings)
         env.push_back(e.data());
@@ -72,9 +75,27 @@ ToolRun finish(const fixture::TempDir& dir, pid_t pid)
     return run;
 }
 
-ToolRun runTool(const fixture::TempDir& dir, const std::vector<std::string>& args)
+ToolRun runTool(const fixture::TempDir& dir, const std::vector<std::string>& args, const std::string& extraEnv = "")
 {
-    return finish(dir, start(dir, args));
+    return finish(dir, start(dir, args, extraEnv));
+}
+
+int countOf(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// Every file and its contents below root, relative paths as keys.
+std::map<std::string, std::string> treeOf(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        tree[std::filesystem::relative(entry.path(), root).string()] =
+            entry.is_regular_file() ? readFile(entry.path().string()) : "<dir>";
+    return tree;
 }
 
 fixture::SofaFixture smallSet()
@@ -136,6 +157,11 @@ TEST(QuillonConvert, ExitCodes)
         { { "--threshold", "12.5", "x" }, 2, "" },
         { { "--bogus", "x" }, 2, "" },
         { { "a", "b", "c" }, 2, "" },
+        { { "" }, 2, "" },
+        { { dir.file("broken.sofa"), "" }, 2, "" },
+        { { "--jobs", "0", "x" }, 2, "" },
+        { { "--recursive=yes", "x" }, 2, "" },
+        { { "--treatment" }, 2, "" },
     };
     for (const Case& c : cases)
     {
@@ -154,9 +180,14 @@ TEST(QuillonConvert, ExitCodes)
     const ToolRun broken3 = runTool(dir, { dir.file("broken.sofa"), dir.file("o") });
     EXPECT_NE(broken3.out.find("expected two receivers\n"), std::string::npos);
 
-    const ToolRun help = runTool(dir, { "--help" });
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: quillon-convert"), std::string::npos);
+    for (const char* option : { "--help", "-h" })
+    {
+        const ToolRun help = runTool(dir, { option });
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: quillon-convert", 0), 0u) << help.out;
+        for (const char* named : { "--treatment", "--threshold", "--recursive", "--keep-going", "--jobs", "--version" })
+            EXPECT_NE(help.out.find(named), std::string::npos) << named;
+    }
     const ToolRun version = runTool(dir, { "--version" });
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "quillon-convert 1.0.0\n");
@@ -197,9 +228,157 @@ TEST(QuillonConvert, InterruptStopsBetweenFiles)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(pid, SIGINT);
     const ToolRun run = finish(dir, pid);
-    EXPECT_EQ(run.status, 130) << run.out;
+    EXPECT_EQ(run.status, 1000 + SIGINT) << "a shell loop must see death by SIGINT\n" << run.out;
+    EXPECT_NE(run.err.find("interrupted, stopping after the running files"), std::string::npos) << run.err;
     const std::size_t aborted = run.out.find("Aborted by user\n");
     ASSERT_NE(aborted, std::string::npos) << run.out;
     EXPECT_EQ(aborted + 16, run.out.size()) << "the abort is the last line, printed once";
     EXPECT_LT(std::count(run.out.begin(), run.out.end(), '='), 40) << "not every file was converted";
+}
+
+// A tree with a broken file between good ones, in sub-directories so that the
+// walk order (listing order inside a directory) is the same for every run.
+struct MixedTree
+{
+    fixture::TempDir dir;
+    MixedTree()
+    {
+        fixture::SofaFixture broken = smallSet();
+        broken.R = 3;
+        for (const char* sub : { "in", "in/a", "in/b", "in/c", "in/d" })
+            EXPECT_EQ(mkdir(dir.file(sub).c_str(), 0755), 0);
+        fixture::writeSofa(dir.file("in/a/1.sofa"), smallSet());
+        fixture::writeSofa(dir.file("in/b/2.sofa"), broken);
+        fixture::writeSofa(dir.file("in/c/3.sofa"), smallSet());
+        fixture::writeSofa(dir.file("in/d/4.sofa"), smallSet());
+    }
+};
+
+TEST(QuillonConvert, FailuresAreNamedOnStandardErrorAndKeepGoingGoesOn)
+{
+    MixedTree t;
+    const std::string reason = "quillon-convert: " + t.dir.file("in/b/2.sofa") + ": ";
+    const ToolRun stops = runTool(t.dir, { "-r", t.dir.file("in"), t.dir.file("o1") });
+    EXPECT_EQ(stops.status, 1);
+    EXPECT_EQ(stops.err.rfind(reason, 0), 0u) << stops.err;
+    EXPECT_EQ(countOf(stops.err, "\n"), 1) << stops.err;
+    EXPECT_FALSE(exists(t.dir.file("o1/c/3.txt"))) << "without -k the batch ends at the failure";
+
+    const ToolRun goesOn = runTool(t.dir, { "-k", "--recursive", t.dir.file("in"), t.dir.file("o2") });
+    EXPECT_EQ(goesOn.status, 1);
+    EXPECT_EQ(goesOn.err, stops.err);
+    // The reason is the failed file's last status line.
+    const std::string line = goesOn.err.substr(reason.size(), goesOn.err.size() - reason.size() - 1);
+    EXPECT_NE(goesOn.out.find("\n" + line + "\n"), std::string::npos) << goesOn.out;
+    for (const char* set : { "o2/a/1.txt", "o2/c/3.txt", "o2/d/4.txt" })
+        EXPECT_TRUE(exists(t.dir.file(set))) << set;
+    EXPECT_EQ(goesOn.out.find("Aborted"), std::string::npos);
+}
+
+TEST(QuillonConvert, TwoJobsPrintAndWriteWhatOneJobDoes)
+{
+    MixedTree t;
+    const ToolRun one = runTool(t.dir, { "-k", "-r", "--jobs", "1", t.dir.file("in"), t.dir.file("o") });
+    const auto oneTree = treeOf(t.dir.file("o"));
+    std::filesystem::remove_all(t.dir.file("o"));
+    const ToolRun two = runTool(t.dir, { "-k", "-r", "-j2", t.dir.file("in"), t.dir.file("o") });
+    EXPECT_EQ(two.status, one.status);
+    EXPECT_EQ(two.out, one.out);
+    EXPECT_EQ(two.err, one.err);
+    EXPECT_EQ(treeOf(t.dir.file("o")), oneTree);
+    EXPECT_EQ(oneTree.size(), 10u);
+
+    // Without -k the batch ends at the broken file with either number of jobs.
+    const ToolRun oneStops = runTool(t.dir, { "-r", t.dir.file("in"), t.dir.file("p") });
+    const ToolRun twoStops = runTool(t.dir, { "-r", "--jobs=2", t.dir.file("in"), t.dir.file("q") });
+    EXPECT_EQ(twoStops.out, oneStops.out);
+    EXPECT_EQ(twoStops.err, oneStops.err);
+}
+
+TEST(QuillonConvert, AWorkerThatCrashesEndsOnlyItsFile)
+{
+    MixedTree t;
+    const ToolRun run = runTool(t.dir, { "-k", "-r", "-j", "2", t.dir.file("in"), t.dir.file("o") },
+                                "QUILLON_TEST_WORKER_ABORT=/c/3.sofa");
+    EXPECT_EQ(run.status, 1);
+    const std::string crash = "quillon-convert: " + t.dir.file("in/c/3.sofa") + ": the conversion process ended by signal "
+        + std::to_string(SIGABRT) + "\n";
+    EXPECT_NE(run.err.find(crash), std::string::npos) << run.err;
+    EXPECT_TRUE(exists(t.dir.file("o/d/4.txt")));
+    EXPECT_FALSE(exists(t.dir.file("o/c/3")));
+    EXPECT_TRUE(std::filesystem::is_empty(t.dir.file("o/c"))) << "no temporary file left";
+}
+
+TEST(QuillonConvert, OutputInsideTheInputTreeIsNeverWalked)
+{
+    fixture::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("in").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("in/sub").c_str(), 0755), 0);
+    fixture::writeSofa(dir.file("in/a.sofa"), smallSet());
+    fixture::writeSofa(dir.file("in/sub/b.sofa"), smallSet());
+    // Directly, and through a link to it elsewhere in the tree.
+    ASSERT_EQ(symlink(dir.file("in/converted").c_str(), dir.file("in/sub/link").c_str()), 0);
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        const ToolRun run = runTool(dir, { "--recursive", dir.file("in"), dir.file("in/converted") });
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_EQ(countOf(run.out, "sucessfully wrote TN file: "), 2) << run.out;
+        EXPECT_TRUE(exists(dir.file("in/converted/sub/b.txt")));
+        EXPECT_FALSE(exists(dir.file("in/converted/converted")));
+        EXPECT_FALSE(exists(dir.file("in/converted/sub/link")));
+    }
+}
+
+TEST(QuillonConvert, AFifoNamedLikeASetIsNeverOpened)
+{
+    fixture::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("in").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.file("in/pipe.sofa").c_str(), 0644), 0);
+    fixture::writeSofa(dir.file("in/z.sofa"), smallSet());
+    const ToolRun run = runTool(dir, { dir.file("in"), dir.file("o") });
+    EXPECT_EQ(run.status, 1);
+    const std::string line = "Error, '" + dir.file("in/pipe.sofa") + "' is not a regular file\n";
+    EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "quillon-convert: " + dir.file("in/pipe.sofa") + ": " + line);
+    EXPECT_TRUE(exists(dir.file("o/z.txt"))) << "the batch goes on";
+}
+
+TEST(QuillonConvert, ALinkCycleIsWalkedOnce)
+{
+    fixture::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("in").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("in/d").c_str(), 0755), 0);
+    fixture::writeSofa(dir.file("in/d/x.sofa"), smallSet());
+    ASSERT_EQ(symlink(dir.file("in").c_str(), dir.file("in/d/up").c_str()), 0);
+    const ToolRun run = runTool(dir, { "-r", dir.file("in"), dir.file("o") });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(countOf(run.out, "SOFA filename: "), 1);
+}
+
+TEST(QuillonConvert, ArgumentForms)
+{
+    fixture::TempDir dir;
+    fixture::writeSofa(dir.file("-dash.sofa"), smallSet());
+    ASSERT_EQ(mkdir(dir.file("empty").c_str(), 0755), 0);
+
+    const ToolRun equals = runTool(dir, { "--treatment=crop", "--threshold=25", "--", dir.file("-dash.sofa"), dir.file("o") });
+    EXPECT_EQ(equals.status, 0) << equals.err;
+    EXPECT_NE(readFile(dir.file("o/-dash.txt")).find("% flags: ITD_extracted\r\n"), std::string::npos);
+
+    const ToolRun nothing = runTool(dir, { dir.file("empty"), dir.file("o") });
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.out, "");
+    EXPECT_EQ(nothing.err, "quillon-convert: no SOFA file to convert in '" + dir.file("empty") + "'\n");
+}
+
+TEST(QuillonConvert, AFailedWriteToStandardOutputExitsOne)
+{
+    fixture::TempDir dir;
+    fixture::writeSofa(dir.file("in.sofa"), smallSet());
+    const std::string command = std::string("'") + QUILLON_CONVERT_EXE + "' '" + dir.file("in.sofa") + "' '"
+        + dir.file("o") + "' >/dev/full 2>'" + dir.file("err") + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(readFile(dir.file("err")).find("quillon-convert: error writing standard output: "), std::string::npos);
 }
