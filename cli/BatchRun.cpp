@@ -142,6 +142,13 @@ private:
     bool direct;
 };
 
+ConversionOptions conversionOptions(const ConversionSettings& settings)
+{
+    ConversionOptions options;
+    options.writeReport = settings.report;
+    return options;
+}
+
 enum class FileResult
 {
     converted,
@@ -213,7 +220,8 @@ struct Batch
                 bool written = false;
                 const bool ok = convertSofaFile(sink, step.inPath.toStdString(),
                                                 outputBasePath(step.inPath, step.outDir).getFullPathName().toStdString(),
-                                                settings.procOption, settings.cropThresh, abandonRequested, &written);
+                                                settings.procOption, settings.cropThresh, conversionOptions(settings),
+                                                abandonRequested, &written);
                 result = ok ? (written ? FileResult::converted : FileResult::notWritten)
                             : (abandonRequested() ? FileResult::abandoned : FileResult::failed);
             }
@@ -246,10 +254,12 @@ struct Batch
         const std::string out = outputBasePath(step.inPath, step.outDir).getFullPathName().toStdString();
         const std::string proc = std::to_string(settings.procOption);
         const std::string crop = std::to_string(settings.cropThresh);
+        const std::string report = settings.report ? "1" : "0";
         char self[] = "/proc/self/exe";
         char worker[] = "--worker";
         char* argv[] = { self, worker, const_cast<char*>(in.c_str()), const_cast<char*>(out.c_str()),
-                         const_cast<char*>(proc.c_str()), const_cast<char*>(crop.c_str()), nullptr };
+                         const_cast<char*>(proc.c_str()), const_cast<char*>(crop.c_str()),
+                         const_cast<char*>(report.c_str()), nullptr };
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return false;
@@ -509,7 +519,7 @@ BatchOutcome runBatch(const std::vector<BatchStep>& steps, const ConversionSetti
 
 bool isWorkerInvocation(int argc, char* const argv[])
 {
-    return argc == 6 && std::strcmp(argv[1], "--worker") == 0;
+    return argc == 7 && std::strcmp(argv[1], "--worker") == 0;
 }
 
 int runWorker(int, char* const argv[])
@@ -524,8 +534,10 @@ int runWorker(int, char* const argv[])
     WorkerSink sink;
     sink.path = argv[2];
     bool written = false;
+    ConversionSettings settings;
+    settings.report = std::strcmp(argv[6], "1") == 0;
     const bool ok = convertSofaFile(sink, argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]),
-                                    [] { return workerAbandon.load(); }, &written);
+                                    conversionOptions(settings), [] { return workerAbandon.load(); }, &written);
     std::fflush(stdout);
     if (!ok)
         return workerAbandon ? kWorkerAbandoned : kWorkerFailed;

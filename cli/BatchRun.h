@@ -29,7 +29,7 @@ void clearProgress();
 
 BatchOutcome runBatch(const std::vector<BatchStep>& steps, const ConversionSettings& settings, int jobs);
 
-// The hidden worker mode: argv after "--worker" is IN OUT_BASE PROC_OPTION CROP_THRESH.
+// The hidden worker mode: argv after "--worker" is IN OUT_BASE PROC_OPTION CROP_THRESH REPORT(0|1).
 // Converts one file, status text on standard output; returns the exit status.
 bool isWorkerInvocation(int argc, char* const argv[]);
 int runWorker(int argc, char* const argv[]);
