@@ -244,6 +244,7 @@ struct Batch
         bool done = false;
         FileResult result = FileResult::converted;
         bool terminated = false; // SIGTERM sent
+        bool discarded = false;  // after the file that ended the batch
         std::chrono::steady_clock::time_point killAt;
     };
 
@@ -384,14 +385,18 @@ struct Batch
             {
                 const Job job = window.front();
                 window.pop_front();
+                if (job.discarded)
+                    continue;
                 if (!finish(steps[job.step], job.text, false, job.result) && !ended)
                 {
                     ended = true;
+                    // Files after the end are not shown, as with one job; those
+                    // still running are abandoned.
                     for (Job& later : window)
+                    {
+                        later.discarded = true;
                         terminate(later, SIGTERM);
-                    // What those would have printed is not printed, as with one job.
-                    for (Job& later : window)
-                        later.text.clear();
+                    }
                 }
                 if (job.result == FileResult::abandoned)
                     outcome.interrupted = true;
