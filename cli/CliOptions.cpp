@@ -55,6 +55,11 @@ const Option options[] = {
           o.keepGoing = true;
           return "";
       } },
+    { "report", 0, nullptr, "also write NAME.report.json and NAME.report.html beside each set NAME",
+      [](CliOptions& o, const std::string&) -> std::string {
+          o.report = true;
+          return "";
+      } },
     { "jobs", 'j', "N", "convert up to N files at once, each in a process of its own (default 1)",
       [](CliOptions& o, const std::string& v) -> std::string {
           std::int32_t jobs = 0;
@@ -192,7 +197,7 @@ bool parseArguments(int argc, char* const argv[], CliOptions& result, std::strin
 const char* usageText()
 {
     return "usage: quillon-convert [--treatment none|crop|minphase] [--threshold DB] [--recursive]\n"
-           "                       [--keep-going] [--jobs N] [--] INPUT [OUTPUT_DIR]\n";
+           "                       [--keep-going] [--report] [--jobs N] [--] INPUT [OUTPUT_DIR]\n";
 }
 
 std::string helpText()

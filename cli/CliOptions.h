@@ -14,6 +14,7 @@ struct CliOptions
     std::int32_t cropThresh = kDefaultCropThresholdDb; // magnitude of --threshold
     bool recurse = false;
     bool keepGoing = false;
+    bool report = false;     // also each set's NAME.report.json and NAME.report.html
     int jobs = 1;
     std::string input;
     std::string outputDir;   // empty: the default output directory

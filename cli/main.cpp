@@ -82,6 +82,7 @@ int parse(int argc, char* argv[], CliOptions& options, ConversionSettings& setti
     settings.procOption = toProcOption(options.treatment);
     settings.cropThresh = options.cropThresh;
     settings.keepGoing = options.keepGoing;
+    settings.report = options.report;
     jobs = options.jobs;
     return -1;
 }

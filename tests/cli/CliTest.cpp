@@ -295,6 +295,46 @@ TEST(QuillonConvert, TwoJobsPrintAndWriteWhatOneJobDoes)
     EXPECT_EQ(twoStops.err, oneStops.err);
 }
 
+TEST(QuillonConvert, ReportFilesBesideEachSetWithAnyNumberOfJobs)
+{
+    MixedTree t;
+    const ToolRun plain = runTool(t.dir, { "-k", "-r", t.dir.file("in"), t.dir.file("plain") });
+    const ToolRun one = runTool(t.dir, { "-k", "-r", "--report", t.dir.file("in"), t.dir.file("one") });
+    const ToolRun two = runTool(t.dir, { "-k", "-r", "--report", "-j2", t.dir.file("in"), t.dir.file("two") });
+    EXPECT_EQ(one.status, plain.status);
+    const auto renamed = [&t](std::string text, const std::string& from) {
+        const std::string dir = t.dir.file(from);
+        for (std::size_t at; (at = text.find(dir)) != std::string::npos;)
+            text.replace(at, dir.size(), t.dir.file("x"));
+        return text;
+    };
+    EXPECT_EQ(renamed(two.out, "two"), renamed(one.out, "one"));
+
+    // Each set written gets its two report files and one line naming the page, after its success line.
+    std::size_t sets = 0;
+    for (std::size_t at = 0; (at = one.out.find("sucessfully wrote TN file: ", at)) != std::string::npos; ++sets)
+    {
+        const std::size_t start = at + std::string("sucessfully wrote TN file: ").size();
+        const std::size_t end = one.out.find('\n', start);
+        const std::string set = one.out.substr(start, end - start);
+        const std::string named = "wrote report: " + set + ".report.html\n";
+        EXPECT_EQ(one.out.substr(end + 1, named.size()), named) << one.out;
+        EXPECT_TRUE(fixture::exists(set + ".report.json")) << set;
+        EXPECT_TRUE(fixture::exists(set + ".report.html")) << set;
+        at = end;
+    }
+    EXPECT_GT(sets, 0u);
+    // Without --report the same lines but those.
+    std::string withoutReport;
+    for (std::size_t at = 0, end; at < one.out.size(); at = end + 1)
+    {
+        end = one.out.find('\n', at);
+        if (one.out.compare(at, 14, "wrote report: ") != 0)
+            withoutReport += one.out.substr(at, end - at + 1);
+    }
+    EXPECT_EQ(renamed(withoutReport, "one"), renamed(plain.out, "plain"));
+}
+
 TEST(QuillonConvert, AWorkerThatCrashesEndsOnlyItsFile)
 {
     MixedTree t;
