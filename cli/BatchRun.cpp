@@ -163,6 +163,56 @@ constexpr int kWorkerFailed = 1;
 constexpr int kWorkerNotWritten = 3;
 constexpr int kWorkerAbandoned = 4;
 
+std::atomic<bool> workerAbandon { false };
+
+void onWorkerTerminate(int)
+{
+    workerAbandon = true;
+}
+
+class WorkerSink : public PrintMsgI
+{
+public:
+    void printMsg(const char* format, ...) override
+    {
+        va_list args;
+        va_start(args, format);
+        const std::string message = formatMessageV(format, args);
+        va_end(args);
+        std::fputs(message.c_str(), stdout);
+        std::fflush(stdout); // a crash loses no finished line
+        if (const char* hook = std::getenv("QUILLON_TEST_WORKER_ABORT"); hook != nullptr && *hook != '\0'
+            && path.size() >= std::strlen(hook) && path.compare(path.size() - std::strlen(hook), std::string::npos, hook) == 0)
+        {
+            std::fflush(stdout);
+            std::abort(); // tests only: a worker that crashes after its first line
+        }
+    }
+
+    std::string path;
+};
+// The body of a worker process: one file, its status text on standard
+// output, its outcome as the exit status.
+int convertInWorker(const BatchStep& step, const ConversionSettings& settings)
+{
+    struct sigaction action {};
+    action.sa_handler = onWorkerTerminate;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+
+    WorkerSink sink;
+    sink.path = step.inPath.toStdString();
+    bool written = false;
+    const bool ok = convertSofaFile(sink, sink.path,
+                                    outputBasePath(step.inPath, step.outDir).getFullPathName().toStdString(),
+                                    settings.procOption, settings.cropThresh, conversionOptions(settings),
+                                    [] { return workerAbandon.load(); }, &written);
+    std::fflush(stdout);
+    if (!ok)
+        return workerAbandon ? kWorkerAbandoned : kWorkerFailed;
+    return written ? kWorkerConverted : kWorkerNotWritten;
+}
+
 struct Batch
 {
     const std::vector<BatchStep>& steps;
@@ -251,16 +301,6 @@ struct Batch
     bool spawn(Job& job, int slot)
     {
         const BatchStep& step = steps[job.step];
-        const std::string in = step.inPath.toStdString();
-        const std::string out = outputBasePath(step.inPath, step.outDir).getFullPathName().toStdString();
-        const std::string proc = std::to_string(settings.procOption);
-        const std::string crop = std::to_string(settings.cropThresh);
-        const std::string report = settings.report ? "1" : "0";
-        char self[] = "/proc/self/exe";
-        char worker[] = "--worker";
-        char* argv[] = { self, worker, const_cast<char*>(in.c_str()), const_cast<char*>(out.c_str()),
-                         const_cast<char*>(proc.c_str()), const_cast<char*>(crop.c_str()),
-                         const_cast<char*>(report.c_str()), nullptr };
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return false;
@@ -275,10 +315,13 @@ struct Batch
         if (pid == 0)
         {
             // The terminal's Ctrl-C reaches the whole group: the parent decides.
+            // A forked copy of this process needs no start-up: the parent has
+            // opened no SOFA file, so netCDF and HDF5 start afresh here.
             std::signal(SIGINT, SIG_IGN);
             ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::execv("/proc/self/exe", argv);
-            ::_exit(127);
+            ::close(pipeFds[0]);
+            ::close(pipeFds[1]);
+            ::_exit(convertInWorker(step, settings));
         }
         ::close(pipeFds[1]);
         job.pid = pid;
@@ -307,8 +350,6 @@ struct Batch
             case kWorkerAbandoned: job.result = FileResult::abandoned; break;
             default: job.result = FileResult::failed; break;
             }
-            if (WEXITSTATUS(status) == 127)
-                job.text += "the conversion process could not be started\n";
         }
         else
         {
@@ -441,33 +482,6 @@ struct Batch
     }
 };
 
-std::atomic<bool> workerAbandon { false };
-
-void onWorkerTerminate(int)
-{
-    workerAbandon = true;
-}
-
-class WorkerSink : public PrintMsgI
-{
-public:
-    void printMsg(const char* format, ...) override
-    {
-        va_list args;
-        va_start(args, format);
-        const std::string message = formatMessageV(format, args);
-        va_end(args);
-        std::fputs(message.c_str(), stdout);
-        if (const char* hook = std::getenv("QUILLON_TEST_WORKER_ABORT"); hook != nullptr && *hook != '\0'
-            && path.size() >= std::strlen(hook) && path.compare(path.size() - std::strlen(hook), std::string::npos, hook) == 0)
-        {
-            std::fflush(stdout);
-            std::abort(); // tests only: a worker that crashes after its first line
-        }
-    }
-
-    std::string path;
-};
 } // namespace
 
 void installInterruptHandler()
@@ -520,31 +534,4 @@ BatchOutcome runBatch(const std::vector<BatchStep>& steps, const ConversionSetti
     if (progressEnabled)
         std::fprintf(stderr, "%d of %d files done\n", progressDone, progressTotal);
     return batch.outcome;
-}
-
-bool isWorkerInvocation(int argc, char* const argv[])
-{
-    return argc == 7 && std::strcmp(argv[1], "--worker") == 0;
-}
-
-int runWorker(int, char* const argv[])
-{
-    struct sigaction action {};
-    action.sa_handler = onWorkerTerminate;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    // Line by line, so that a crash loses no finished line.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-
-    WorkerSink sink;
-    sink.path = argv[2];
-    bool written = false;
-    ConversionSettings settings;
-    settings.report = std::strcmp(argv[6], "1") == 0;
-    const bool ok = convertSofaFile(sink, argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]),
-                                    conversionOptions(settings), [] { return workerAbandon.load(); }, &written);
-    std::fflush(stdout);
-    if (!ok)
-        return workerAbandon ? kWorkerAbandoned : kWorkerFailed;
-    return written ? kWorkerConverted : kWorkerNotWritten;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Carries out a planned batch for quillon-convert: in this process (one job)
-// or with each file converted by a worker, a child process of this program.
+// or with each file converted by a worker, a forked child of this process.
 // Standard output gets each file's status text whole and in walk order,
 // whatever the number of jobs; each failure is also named on standard error.
 
@@ -28,8 +28,3 @@ void enableProgress(int filesToConvert);
 void clearProgress();
 
 BatchOutcome runBatch(const std::vector<BatchStep>& steps, const ConversionSettings& settings, int jobs);
-
-// The hidden worker mode: argv after "--worker" is IN OUT_BASE PROC_OPTION CROP_THRESH REPORT(0|1).
-// Converts one file, status text on standard output; returns the exit status.
-bool isWorkerInvocation(int argc, char* const argv[]);
-int runWorker(int argc, char* const argv[]);

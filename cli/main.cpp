@@ -118,9 +118,6 @@ int report(const BatchOutcome& outcome)
 
 int main(int argc, char* argv[])
 {
-    if (isWorkerInvocation(argc, argv))
-        return runWorker(argc, argv);
-
     CliOptions options;
     ConversionSettings settings;
     int jobs = 1;
