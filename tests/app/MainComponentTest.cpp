@@ -10,11 +10,7 @@
 #include <climits>
 #include <iterator>
 
-using apptest::AppTest;
-using apptest::countOf;
-using apptest::fileAt;
-using apptest::pump;
-using apptest::pumpUntil;
+using namespace apptest;
 
 namespace
 {

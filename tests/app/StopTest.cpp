@@ -12,11 +12,7 @@
 #include <cmath>
 #include <vector>
 
-using apptest::AppTest;
-using apptest::countOf;
-using apptest::fileAt;
-using apptest::pump;
-using apptest::pumpUntil;
+using namespace apptest;
 
 namespace
 {

@@ -4,6 +4,7 @@
 #include "batch/messages/PrintMsgI.h"
 #include "convert/ConvertSofaFile.h"
 #include "convert/Treatment.h"
+#include "fixtures/Files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -176,14 +177,6 @@ std::vector<std::string> leftOpen(const std::vector<std::string>& before, const 
     return extra;
 }
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> filesIn(const std::string& dir)
 {
     std::vector<std::string> names;
@@ -284,7 +277,7 @@ long long delayLengthening(const std::vector<std::string>& messages)
 std::string checkWrittenSet(const std::string& outPath, std::int32_t procOption,
                             const std::vector<std::string>& messages)
 {
-    const std::string header = readAll(outPath + ".txt");
+    const std::string header = fixture::readFile(outPath + ".txt");
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = header.find("\r\n", start)) != std::string::npos; start = end + 2)
@@ -360,7 +353,7 @@ std::string checkWrittenSet(const std::string& outPath, std::int32_t procOption,
         }
     }
 
-    const std::string data = readAll(outPath);
+    const std::string data = fixture::readFile(outPath);
     const auto expectedBytes = static_cast<unsigned long long>(numHrtf) * 2ull * static_cast<unsigned long long>(numB) * 4ull;
     if (data.size() != expectedBytes)
         return "data file has " + std::to_string(data.size()) + " bytes, the header says "

@@ -1,5 +1,6 @@
 #include "hrtf/HrtfSet.h"
 
+#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 
 namespace
 {
+using fixture::readFile;
+
 
 // The example set: ITD_extracted, rings -30/0/30 with 4/6/4 azimuths, 256 b
 // coefficients, 44100 Hz: 14 HRTFs of 512 floats.
@@ -34,12 +37,6 @@ HrtfSet exampleSet(std::int32_t flags = ITD_extracted)
         set.data[i] = static_cast<float>(i % 97) * 0.125f - 3.0f;
     set.data[0] = 1.0f;
     return set;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> namesIn(const std::string& directory)

@@ -12,6 +12,7 @@
 #include "convert/ConvertSofaFile.h"
 #include "convert/Treatment.h"
 #include "fixtures/CapturingSink.h"
+#include "fixtures/Files.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,8 @@
 
 namespace
 {
+using fixture::readFile;
+
 
 // Floats compared for the minimum-phase treatment, and their tolerance in ulps
 // of the set's peak value.
@@ -67,14 +70,6 @@ std::vector<SetCase> setCases()
     for (const sofawrite::GeneratedSet& set : generated)
         cases.push_back({ sofawrite::generatedSetName(set), false, set });
     return cases;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
