@@ -49,7 +49,7 @@ if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
     (cd "$work" && exec "${clean_env[@]}" "$bin/quillon" >/dev/null 2>&1) &
     pid=$!
     win=
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do # up to a minute on a loaded machine
         win=$(xdotool search --all --pid "$pid" --name '^Quillon$' 2>/dev/null | head -1) || true
         [ -n "$win" ] && break
         kill -0 "$pid" 2>/dev/null || break
