@@ -383,14 +383,10 @@ void checkSet(FileConversion& c)
     f.lateral.resize(count);
     for (std::size_t k = 0; k < count; ++k)
     {
-        const Position& target = c.map.targets[k];
         const auto m = static_cast<std::size_t>(c.map.measurement[k]);
-        const UnitVector t = unitVector(target.elevation, target.azimuth, 1.0);
-        const UnitVector& s = c.measured[m];
-        const double dy = t.y - s.y, dx = t.x - s.x, dz = t.z - s.z;
-        f.azimuth[k] = target.azimuth;
-        f.errorDegrees[k] = chordToDegrees(std::sqrt(dy * dy + dx * dx + dz * dz));
-        f.lateral[k] = s.x;  // sin(azimuth) cos(elevation): azimuth 90, the left, lies on +x
+        f.azimuth[k] = c.map.targets[k].azimuth;
+        f.errorDegrees[k] = chordToDegrees(c.map.distance[k]);  // the nearest search's own distance
+        f.lateral[k] = c.measured[m].x;  // sin(azimuth) cos(elevation): azimuth 90, the left, lies on +x
     }
 
     const auto length = static_cast<std::size_t>(c.length);
